@@ -1,0 +1,78 @@
+#pragma once
+// The event log: rows of the main window's event list and lines of the log
+// file ProgramDir + "Oculara.log". Entries may come from any thread; they are
+// carried out one at a time, in call order, on the owner (main) thread.
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <deque>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace alarms {
+
+enum LogIcon : int {
+    IconPericoloAlto = 0,
+    IconPericoloBasso = 1,
+    IconErrore = 2,
+    IconInformazione = 3,
+    IconRegistrazione = 4,
+    IconSuono = 5,
+    IconSMS = 6,
+    IconMail = 7,
+    IconFoto = 8,
+    IconFile = 9,
+    IconConnessione = 10,
+};
+
+struct LogRow {
+    int icon = 0;
+    std::string dateTime;
+    std::string type;
+    std::string description;
+};
+
+class EventLog {
+public:
+    // Runs a task later on the owner thread, in the order posted.
+    using Poster = std::function<void(std::function<void()>)>;
+
+    EventLog();
+    // The calling thread becomes the owner; `post` reaches it from others.
+    void SetOwner(Poster post);
+
+    // Any thread. Never fails towards the caller.
+    void Write(const std::string& dateTime, const std::string& type, int icon,
+               const std::string& description);
+
+    // Owner thread only.
+    const std::vector<LogRow>& Rows() const { return rows_; }
+    void ClearRows();  // "Azzera registro attuale"
+    void ClearAll();   // "Azzera tutto il registro degli eventi", after the confirmation
+    std::string FilePath() const;  // ProgramDir + "Oculara.log"
+
+    // Owner thread; set by the event list widget.
+    std::function<void(const LogRow&)> onRowAppended;
+    std::function<void()> onRowsCleared;
+
+private:
+    void Drain();
+    void Apply(const LogRow& row);
+    void AppendToFile(const LogRow& row);
+
+    std::mutex queueMutex_;          // guards pending_
+    std::deque<LogRow> pending_;     // entries not yet carried out, in call order
+    std::thread::id owner_;
+    Poster post_;
+    std::vector<LogRow> rows_;       // owner thread only
+};
+
+// The program's one event log.
+EventLog& TheEventLog();
+// The design's entry point: one row in the list and one line in the file.
+void WriteLogEntry(const std::string& dateTime, const std::string& type, int icon,
+                   const std::string& description);
+
+}  // namespace alarms

@@ -1,0 +1,22 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// The user's XDG documents folder (user-dirs.dirs, else $HOME/Documents),
+// created when `create` is set and it is missing. "" when it cannot be had.
+std::string PersonalDocumentsFolder(bool create);
+// $TMPDIR or /tmp, with a trailing "/".
+std::string TempFolder();
+// Folder of the running program file, with a trailing "/".
+std::string ExecutableFolder();
+// Identifier of the file system that holds "/" (statvfs f_fsid, low 32 bits).
+std::optional<uint32_t> VolumeSerialNumber();
+bool DirectoryExists(const std::string& path);
+bool FileExists(const std::string& path);
+// Creates the folder and any missing parents.
+bool ForceDirectories(const std::string& path);
+
+}  // namespace platform

@@ -1,0 +1,27 @@
+#pragma once
+// The shell's "open" verb, Linux style: folders, documents and URLs go to
+// the desktop's default handler (xdg-open), executable files are started
+// detached, "Notepad.exe" opens its parameter in a text editor and
+// "sndvol32.exe" starts the desktop's volume control.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Starts argv[0] with its arguments, detached from the program (its own
+// session, no zombie left behind). False when it could not be started.
+using SpawnFn = std::function<bool(const std::vector<std::string>& argv)>;
+
+// Opens `file` as the Windows shell would. Returns false when nothing could
+// be started (the caller decides whether to report it).
+bool ShellOpen(const std::string& file, const std::string& parameters = "");
+
+// Where the shell looks for helper programs; tests replace both.
+void SetSpawnForTests(SpawnFn spawn);  // empty function restores the real one
+bool SpawnDetached(const std::vector<std::string>& argv);
+// The first of `candidates` found on PATH, or "".
+std::string FindOnPath(const std::vector<std::string>& candidates);
+
+}  // namespace platform
