@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: the normal build,
+# then the AddressSanitizer/UBSan build, then ThreadSanitizer on the
+# threaded parts.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+bash "$root/scripts/setup.sh"
+jobs="$(nproc 2>/dev/null || echo 2)"
+
+run_tests() {  # dir [ctest args...]
+  local dir="$1"; shift
+  (cd "$dir" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" "$@")
+}
+
+echo "== build"
+bash "$root/scripts/build.sh" "$root/build"
+run_tests "$root/build"
+
+echo "== AddressSanitizer + UBSan"
+bash "$root/scripts/build.sh" "$root/build-asan" -DOCULARA_SANITIZE=ON -DOCULARA_BENCH=OFF
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests "$root/build-asan"
+
+echo "== ThreadSanitizer (threaded parts)"
+bash "$root/scripts/build.sh" "$root/build-tsan" -DOCULARA_TSAN=ON -DOCULARA_BENCH=OFF
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_tests "$root/build-tsan" -L threaded

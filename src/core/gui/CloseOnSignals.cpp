@@ -1,0 +1,38 @@
+#include "core/gui/CloseOnSignals.h"
+
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QWidget>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int g_pipe[2] = {-1, -1};
+
+// Signal context: only write(2) is safe here.
+void OnSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = write(g_pipe[1], &byte, 1);
+}
+
+}  // namespace
+
+void CloseOnTerminationSignals(QWidget* window) {
+    if (g_pipe[0] < 0 && pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    auto* notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, window);
+    QPointer<QWidget> target(window);
+    QObject::connect(notifier, &QSocketNotifier::activated, window, [target] {
+        char buf[16];
+        while (read(g_pipe[0], buf, sizeof buf) > 0) {
+        }
+        if (target) target->close();
+    });
+    struct sigaction sa = {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &sa, nullptr);
+}
