@@ -156,7 +156,7 @@ TEST_F(Resources, HelpPagesAreUtf8AndLinkOnlyToEachOther) {
         EXPECT_TRUE(IsValidUtf8(html)) << page;
         EXPECT_NE(html.find("<meta charset=\"utf-8\">"), std::string::npos) << page;
         EXPECT_NE(html.find("<title>"), std::string::npos) << page;
-        // The pages describe this program, not the platform it came from.
+        // The pages describe this program on this system only.
         for (const char* banned : {"Windows", ".exe", ".chm"})
             EXPECT_EQ(html.find(banned), std::string::npos) << page << " mentions " << banned;
 

@@ -36,7 +36,7 @@ QColor At(const QImage& image, int x, int y) { return image.pixelColor(x, y); }
 
 }  // namespace
 
-TEST(MioIndicatore, NewControlHasTheDesignDefaults) {
+TEST(MioIndicatore, NewControlHasItsDefaults) {
     TMioIndicatore bar;
     EXPECT_EQ(bar.size(), QSize(203, 18));
     EXPECT_EQ(bar.Max(), 100);
