@@ -140,9 +140,8 @@ std::string FindOnPath(const std::vector<std::string>& candidates) {
         while (start <= path.size()) {
             size_t end = path.find(':', start);
             if (end == std::string::npos) end = path.size();
-            std::string dir = path.substr(start, end - start);
-            if (dir.empty()) dir = ".";
-            std::string full = dir + "/" + name;
+            const std::string dir = end > start ? path.substr(start, end - start) : std::string(".");
+            const std::string full = dir + "/" + name;
             if (IsExecutableFile(full)) return full;
             start = end + 1;
         }
