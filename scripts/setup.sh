@@ -11,7 +11,7 @@ PACKAGES=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-alsa gstreamer1.0-libav gstreamer1.0-tools
   libcurl4-openssl-dev libjpeg62-turbo-dev
   python3 python3-aiosmtpd tinyproxy
-  xdg-utils
+  xdg-utils desktop-file-utils
 )
 
 missing=()

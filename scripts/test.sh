@@ -21,5 +21,6 @@ bash "$root/scripts/build.sh" "$root/build-asan" -DOCULARA_SANITIZE=ON -DOCULARA
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests "$root/build-asan"
 
 echo "== ThreadSanitizer (threaded parts)"
-bash "$root/scripts/build.sh" "$root/build-tsan" -DOCULARA_TSAN=ON -DOCULARA_BENCH=OFF
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_tests "$root/build-tsan" -L threaded
+OCULARA_TARGETS="test_alarms test_capture" \
+  bash "$root/scripts/build.sh" "$root/build-tsan" -DOCULARA_TSAN=ON -DOCULARA_BENCH=OFF
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_tests "$root/build-tsan" -L "alarms|capture"

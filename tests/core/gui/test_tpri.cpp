@@ -10,8 +10,10 @@
 #include "support/TestSupport.h"
 
 #include <QApplication>
+#include <QFocusEvent>
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
@@ -214,8 +216,8 @@ TEST_F(TPriTest, PeriodBoxesTakeOnlyDigitsAndCommitOnLeaving) {
     QTest::keyClick(edit1, Qt::Key_Backspace);
     EXPECT_EQ(edit1->text(), "12");
     edit2->setText("5");
-    edit2->setFocus();  // Edit1 loses the focus: the period is committed
-    QApplication::processEvents();
+    QFocusEvent leave(QEvent::FocusOut);  // Edit1 loses the focus: the period is committed
+    QApplication::sendEvent(edit1, &leave);
     EXPECT_EQ(Settings.NotificaOgni, 12 * 60 + 5);
 }
 
@@ -247,9 +249,8 @@ TEST_F(TPriTest, AlarmCaptionsShowShortPaths) {
 
 TEST_F(TPriTest, PanelsFollowTheClientSize) {
     TPri& w = Open();
-    w.setWindowState(Qt::WindowNoState);
-    w.Client->setFixedSize(1000, 700);
-    QApplication::processEvents();
+    w.show();
+    w.Client->resize(1000, 700);
     EXPECT_EQ(Find<QWidget>("gb_Sorveglianza2")->width(), 1000 - 8 - 8);
     EXPECT_EQ(Find<QWidget>("gb_Allarmi")->width(), 1000 - 413 - 8);
     EXPECT_EQ(Find<QWidget>("gb_Log")->size(), QSize(1000 - 413 - 8, 700 - 372 - 8));
@@ -258,8 +259,7 @@ TEST_F(TPriTest, PanelsFollowTheClientSize) {
     EXPECT_EQ(inner->x(), (1000 - 413 - 8 - inner->width()) / 2);
     EXPECT_EQ(Find<QWidget>("gb_preview")->size(), QSize(397, 366));
 
-    w.Client->setFixedSize(790, 480);
-    QApplication::processEvents();
+    w.Client->resize(790, 480);
     EXPECT_EQ(Find<QWidget>("gb_Sorveglianza2")->width(), 774);
     EXPECT_EQ(Find<QWidget>("gb_Log")->size(), QSize(369, 114));
 }
