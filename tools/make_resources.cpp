@@ -4,7 +4,7 @@
 //
 //   Immagini/Sfondo.png                 1024 x 710 main-window background
 //   Immagini/VolMeter_*.png             audio level bar, 320 x 18 / 316 x 14
-//   Immagini/Precisione_*.png           precision bars, 203 x 18 / 199 x 14
+//   Immagini/Precisione_*.png           precision bars, 120 x 18 / 116 x 14
 //   Immagini/Icona00.png .. Icona10.png the event list's 16 x 16 icons
 //   Suoni/DefaultAlarm.wav              2 s two-tone siren, 16-bit mono 22050 Hz
 
@@ -217,7 +217,7 @@ QImage DrawMeterForeground() {
     return image;
 }
 
-constexpr int PrecFgW = 199, PrecFgH = 14;
+constexpr int PrecFgW = 116, PrecFgH = 14;
 
 QImage DrawPrecisionBackground() {
     QImage image(PrecFgW + 4, PrecFgH + 4, QImage::Format_ARGB32);

@@ -103,10 +103,10 @@ TEST_F(Resources, BackgroundAndLevelBarsHaveTheirSizes) {
     ExpectPng("VolMeter_SfondoDis.png", 320, 18);
     ExpectPng("VolMeter_PrimoPiano.png", 316, 14);
     ExpectPng("VolMeter_PrimoPianoDis.png", 316, 14);
-    ExpectPng("Precisione_Sfondo.png", 203, 18);
-    ExpectPng("Precisione_SfondoDis.png", 203, 18);
-    ExpectPng("Precisione_PrimoPiano.png", 199, 14);
-    ExpectPng("Precisione_PrimoPianoDis.png", 199, 14);
+    ExpectPng("Precisione_Sfondo.png", 120, 18);
+    ExpectPng("Precisione_SfondoDis.png", 120, 18);
+    ExpectPng("Precisione_PrimoPiano.png", 116, 14);
+    ExpectPng("Precisione_PrimoPianoDis.png", 116, 14);
 }
 
 TEST_F(Resources, ElevenEventListIcons) {

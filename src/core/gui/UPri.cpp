@@ -225,26 +225,26 @@ void TPri::BuildPreviewPanel(QWidget* client) {
     BitBtn3 = Place(new QPushButton("Impostazioni", p), "BitBtn3", 294, 6, 95, 24);
     BitBtn3->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
 
-    VideoWindow = Place(new QFrame(p), "VideoWindow", 38, 34, 320, 240);
+    VideoWindow = Place(new QFrame(p), "VideoWindow", 38, 56, 320, 240);
+    VideoWindow->setToolTip(" Anteprima video ");
     VideoWindow->setAutoFillBackground(true);
     QPalette black = VideoWindow->palette();
     black.setColor(QPalette::Window, Qt::black);
     VideoWindow->setPalette(black);
 
-    // Shown over the top of the picture while the detectors calibrate.
     Label3 = Place(new QLabel("Calibrazione in corso, evitare movimenti ...", p), "Label3", 38, 36, 320, 16);
     QFont bold = Label3->font();
     bold.setBold(true);
     Label3->setFont(bold);
     Label3->setAlignment(Qt::AlignCenter);
     QPalette red = Label3->palette();
-    red.setColor(QPalette::WindowText, Qt::red);
+    red.setColor(QPalette::WindowText, QColor(128, 0, 0));
     Label3->setPalette(red);
     Label3->hide();
 
     VolMeter = new TMioIndicatore(p);
     VolMeter->setObjectName("VolMeter");
-    VolMeter->move(38, 278);
+    VolMeter->move(38, 300);
     VolMeter->SetMax(65535);
     VolMeter->setToolTip(" Livello audio ");
     VolMeter->SetImmagineDiSfondo(ProgramPicture("VolMeter_Sfondo"));
@@ -252,24 +252,25 @@ void TPri::BuildPreviewPanel(QWidget* client) {
     VolMeter->SetImmagineDiSfondoDis(ProgramPicture("VolMeter_SfondoDis"));
     VolMeter->SetImmaginePrimoPianoDis(ProgramPicture("VolMeter_PrimoPianoDis"));
 
+    // One row per medium: the text, its precision bar, its progress bar.
     auto precision = [&](const char* labelName, const char* text, const char* barName, const char* progressName,
                          int top, QLabel*& label, TMioIndicatore*& bar, QProgressBar*& progress) {
-        label = Place(new QLabel(QString::fromUtf8(text), p), labelName, 38, top, 320, 14);
+        label = Place(new QLabel(QString::fromUtf8(text), p), labelName, 8, top + 2, 214, 14);
         bar = new TMioIndicatore(p);
         bar->setObjectName(barName);
-        bar->move(38, top + 15);
+        bar->move(224, top);
         bar->SetImmagineDiSfondo(ProgramPicture("Precisione_Sfondo"));
         bar->SetImmaginePrimoPiano(ProgramPicture("Precisione_PrimoPiano"));
         bar->SetImmagineDiSfondoDis(ProgramPicture("Precisione_SfondoDis"));
         bar->SetImmaginePrimoPianoDis(ProgramPicture("Precisione_PrimoPianoDis"));
         bar->setEnabled(false);
-        progress = Place(new QProgressBar(p), progressName, 38, top + 15, bar->width(), bar->height());
+        progress = Place(new QProgressBar(p), progressName, 224 + 124, top + 2, 397 - 8 - 348, 14);
         progress->setTextVisible(false);
         progress->hide();
     };
-    precision("lb_pv", "Precisione del dispositivo video: 0 %", "MioIndicatore1", "ProgressBar1", 298, lb_pv,
+    precision("lb_pv", "Precisione del dispositivo video: 0 %", "MioIndicatore1", "ProgressBar1", 322, lb_pv,
               MioIndicatore1, ProgressBar1);
-    precision("lb_pa", "Precisione del dispositivo audio: 0 %", "MioIndicatore2", "ProgressBar2", 331, lb_pa,
+    precision("lb_pa", "Precisione del dispositivo audio: 0 %", "MioIndicatore2", "ProgressBar2", 344, lb_pa,
               MioIndicatore2, ProgressBar2);
 
     connect(Button1, &QPushButton::clicked, this, &TPri::Button1Click);
