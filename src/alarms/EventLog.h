@@ -41,6 +41,8 @@ public:
 
     EventLog();
     // The calling thread becomes the owner; `post` reaches it from others.
+    // An empty `post` goes back to carrying out entries on the calling thread.
+    // Posted tasks refer to this object: it must outlive them.
     void SetOwner(Poster post);
 
     // Any thread. Never fails towards the caller.
@@ -58,20 +60,27 @@ public:
     std::function<void()> onRowsCleared;
 
 private:
+    // Carries out every pending entry, in order, one writer at a time. A call
+    // from inside a callback of the drain under way returns at once: that
+    // drain's loop takes the new entries after the current one.
     void Drain();
+    bool InsideDrain();
     void Apply(const LogRow& row);
     void AppendToFile(const LogRow& row);
 
-    std::mutex queueMutex_;          // guards pending_
+    std::mutex queueMutex_;          // guards pending_, owner_, hasOwner_, post_, drainingThread_
     std::deque<LogRow> pending_;     // entries not yet carried out, in call order
+    bool hasOwner_ = false;          // until SetOwner, entries are carried out by the caller
     std::thread::id owner_;
     Poster post_;
+    std::thread::id drainingThread_;  // the thread inside Drain, if any
+    std::mutex applyMutex_;          // one writer at a time for rows_ and the file
     std::vector<LogRow> rows_;       // owner thread only
 };
 
 // The program's one event log.
 EventLog& TheEventLog();
-// The design's entry point: one row in the list and one line in the file.
+// What the rest of the program calls: one row in the list and one line in the file.
 void WriteLogEntry(const std::string& dateTime, const std::string& type, int icon,
                    const std::string& description);
 

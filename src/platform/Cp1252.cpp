@@ -1,0 +1,116 @@
+#include "platform/Cp1252.h"
+
+#include <cstdint>
+
+namespace platform {
+
+namespace {
+
+// Code points of the bytes 0x80-0x9F. The five bytes that Windows-1252 leaves
+// undefined stand for the C1 control of the same value, as Windows maps them,
+// so that any byte string survives a round trip.
+constexpr char32_t kHighTable[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80-87
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 88-8F
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90-97
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98-9F
+};
+
+// -1 when the code point has no Windows-1252 byte.
+int ToCp1252Byte(char32_t cp) {
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
+    for (int i = 0; i < 32; ++i)
+        if (kHighTable[i] == cp) return 0x80 + i;
+    return -1;
+}
+
+bool IsContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+// Decodes one well-formed UTF-8 sequence at text[pos]; returns its length, or
+// 0 when the bytes there are not one (bad lead, missing or stray continuation,
+// overlong form, surrogate, beyond U+10FFFF, cut off by the end).
+size_t DecodeOne(const std::string& text, size_t pos, char32_t& cp) {
+    const size_t left = text.size() - pos;
+    const auto b0 = static_cast<unsigned char>(text[pos]);
+    size_t len;
+    char32_t min;
+    if (b0 < 0x80) {
+        cp = b0;
+        return 1;
+    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
+        len = 2;
+        min = 0x80;
+        cp = b0 & 0x1F;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        len = 3;
+        min = 0x800;
+        cp = b0 & 0x0F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        len = 4;
+        min = 0x10000;
+        cp = b0 & 0x07;
+    } else {
+        return 0;
+    }
+    if (left < len) return 0;
+    for (size_t i = 1; i < len; ++i) {
+        const auto b = static_cast<unsigned char>(text[pos + i]);
+        if (!IsContinuation(b)) return 0;
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return len;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+}  // namespace
+
+std::string Utf8ToCp1252(const std::string& utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    size_t pos = 0;
+    while (pos < utf8.size()) {
+        char32_t cp = 0;
+        const size_t len = DecodeOne(utf8, pos, cp);
+        if (len == 0) {
+            // Resynchronise on the next byte: each byte of a broken sequence
+            // gives its own "?".
+            out += '?';
+            ++pos;
+            continue;
+        }
+        const int b = ToCp1252Byte(cp);
+        out += b < 0 ? '?' : static_cast<char>(b);
+        pos += len;
+    }
+    return out;
+}
+
+std::string Cp1252ToUtf8(const std::string& cp1252) {
+    std::string out;
+    out.reserve(cp1252.size() + cp1252.size() / 4);
+    for (char c : cp1252) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x80)
+            out += c;
+        else if (b < 0xA0)
+            AppendUtf8(out, kHighTable[b - 0x80]);
+        else
+            AppendUtf8(out, b);
+    }
+    return out;
+}
+
+}  // namespace platform
