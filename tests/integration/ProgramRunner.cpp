@@ -1,6 +1,7 @@
 #include "ProgramRunner.h"
 
 #include <csignal>
+#include <filesystem>
 #include <cstdlib>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -12,7 +13,7 @@ extern char** environ;
 
 namespace integration {
 
-std::string ProgramRunner::ProgramFolder() {
+std::string ProgramRunner::BuildFolder() {
     const char* dir = std::getenv("OCULARA_PROGRAM_DIR");
     std::string d = dir && *dir ? dir : ".";
     if (d.back() != '/') d += '/';
@@ -27,6 +28,12 @@ ProgramRunner::ProgramRunner(const std::string& home) : home_(home) {
     env["QT_QPA_PLATFORM"] = "offscreen";
     env["OCULARA_TEST_DEVICES"] = "1";
     env["OCULARA_AUDIO_SINK"] = "fakesink";
+    env["OCULARA_PROGRAM_DIR"] = ProgramDir();
+    std::filesystem::create_directories(ProgramDir());
+    for (const char* shared : {"Immagini", "Suoni", "help", "librasapi32.so"}) {
+        std::error_code ec;
+        std::filesystem::create_directory_symlink(BuildFolder() + shared, ProgramDir() + shared, ec);
+    }
 }
 
 ProgramRunner::~ProgramRunner() {
@@ -43,7 +50,7 @@ void ProgramRunner::Start() {
     std::vector<char*> envp;
     for (auto& v : vars) envp.push_back(v.data());
     envp.push_back(nullptr);
-    const std::string program = ProgramFolder() + "Oculara";
+    const std::string program = BuildFolder() + "Oculara";
 
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");

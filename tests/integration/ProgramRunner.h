@@ -27,7 +27,12 @@ public:
 
     std::string HivePath() const { return home_ + "/.config/Oculara/HKEY_CURRENT_USER.reg"; }
     std::string SysConfDir() const { return home_ + "/etc"; }
-    static std::string ProgramFolder();  // the build folder, with "/"
+    // The program's folder for this run: the build folder's pictures, sounds
+    // and help linked into a folder of its own, so that each run has its
+    // own log file. With "/".
+    std::string ProgramDir() const { return home_ + "/program/"; }
+    std::string LogPath() const { return ProgramDir() + "Oculara.log"; }
+    static std::string BuildFolder();  // where the program file is, with "/"
 
 private:
     std::string home_;

@@ -106,7 +106,7 @@ TEST(ProgramSettings, FirstStartWritesEveryValueInOrderWithItsType) {
     EXPECT_EQ(Find(values, "Allarme_SMS")->data, "\"0\"");
     EXPECT_EQ(Find(values, "SMS_OraUltimoInvio")->data, "\"000000000000\"");
     EXPECT_EQ(Find(values, "RegAvi_Dir")->data, "\"" + home.path() + "/Documents/Video/\"");
-    EXPECT_EQ(Find(values, "FileAudio")->data, "\"" + ProgramRunner::ProgramFolder() + "Suoni/DefaultAlarm.wav\"");
+    EXPECT_EQ(Find(values, "FileAudio")->data, "\"" + program.ProgramDir() + "Suoni/DefaultAlarm.wav\"");
     EXPECT_EQ(Find(values, "SMS_NumeroCellulare")->data, "\"\"");
 }
 
@@ -132,7 +132,7 @@ TEST(ProgramSettings, HandEditedValuesKeepWorking) {
     EXPECT_EQ(Find(values, "Allarme_Sonoro")->data, "\"1\"");
     EXPECT_EQ(Find(values, "Attiva_AudioSorveglianza")->data, "\"1\"");  // "abc": its default
     EXPECT_EQ(Find(values, "ScriviLog")->data, "\"1\"");
-    EXPECT_EQ(Find(values, "FileAudio")->data, "\"" + ProgramRunner::ProgramFolder() + "Suoni/DefaultAlarm.wav\"");
+    EXPECT_EQ(Find(values, "FileAudio")->data, "\"" + program.ProgramDir() + "Suoni/DefaultAlarm.wav\"");
     EXPECT_EQ(Find(values, "SMS_MaxUnoOgni")->data, "dword:00000009");  // loaded past the bad lines
 }
 

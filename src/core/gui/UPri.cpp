@@ -7,7 +7,9 @@
 #include "core/AlarmLabels.h"
 #include "core/Globali.h"
 #include "core/Help.h"
+#include "capture/CaptureComponents.h"
 #include "core/gui/TTimer.h"
+#include "platform/gui/VideoWindowWidget.h"
 #include "platform/Shell.h"
 
 #include <QApplication>
@@ -104,7 +106,7 @@ QToolButton* SmallButton(QWidget* parent, const char* name, const char* hint, QS
 
 }  // namespace
 
-TPri::TPri(QWidget* parent) : QMainWindow(parent) {
+TPri::TPri(QWidget* parent) : QMainWindow(parent), capture_(std::make_unique<capture::CaptureComponents>()) {
     setObjectName("TPri");
     setWindowTitle("Oculara");
     QFont f = font();
@@ -122,6 +124,7 @@ TPri::TPri(QWidget* parent) : QMainWindow(parent) {
     BuildLogPanel(client);
     BuildTimers();
     ConnectSwitchRules();
+    ConnectCaptureControls();
 
     // Design-time size, centred; the creation handler maximises.
     resize(790, 524 + menuBar()->sizeHint().height());
@@ -207,10 +210,6 @@ void TPri::BuildSurveillancePanel(QWidget* client) {
     cb_VideoSorveglianza->setChecked(true);
     cb_AudioSorveglianza->setChecked(true);
 
-    connect(SpeedButton1, &QToolButton::clicked, this, &TPri::SpeedButton1Click);
-    connect(SpeedButton2, &QToolButton::clicked, this, &TPri::SpeedButton2Click);
-    connect(Button5, &QPushButton::clicked, this, &TPri::Button5Click);
-    connect(Button7, &QPushButton::clicked, this, &TPri::Button7Click);
 }
 
 void TPri::BuildPreviewPanel(QWidget* client) {
@@ -225,12 +224,8 @@ void TPri::BuildPreviewPanel(QWidget* client) {
     BitBtn3 = Place(new QPushButton("Impostazioni", p), "BitBtn3", 294, 6, 95, 24);
     BitBtn3->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
 
-    VideoWindow = Place(new QFrame(p), "VideoWindow", 38, 56, 320, 240);
+    VideoWindow = Place(new VideoWindowWidget(p), "VideoWindow", 38, 56, 320, 240);
     VideoWindow->setToolTip(" Anteprima video ");
-    VideoWindow->setAutoFillBackground(true);
-    QPalette black = VideoWindow->palette();
-    black.setColor(QPalette::Window, Qt::black);
-    VideoWindow->setPalette(black);
 
     Label3 = Place(new QLabel("Calibrazione in corso, evitare movimenti ...", p), "Label3", 38, 36, 320, 16);
     QFont bold = Label3->font();
@@ -273,9 +268,6 @@ void TPri::BuildPreviewPanel(QWidget* client) {
     precision("lb_pa", "Precisione del dispositivo audio: 0 %", "MioIndicatore2", "ProgressBar2", 344, lb_pa,
               MioIndicatore2, ProgressBar2);
 
-    connect(Button1, &QPushButton::clicked, this, &TPri::Button1Click);
-    connect(BitBtn1, &QPushButton::clicked, this, &TPri::BitBtn1Click);
-    connect(Button2, &QPushButton::clicked, this, &TPri::Button2Click);
     connect(BitBtn3, &QPushButton::clicked, this, &TPri::BitBtn3Click);
 }
 
@@ -369,20 +361,25 @@ void TPri::BuildTimers() {
     InviaSMS_Timer = new TTimer(this, "InviaSMS_Timer", 250);
     InviaMail_Timer = new TTimer(this, "InviaMail_Timer", 250);
     connect(AvvioAutomatico_Timer, &QTimer::timeout, this, &TPri::AvvioAutomatico_TimerTimer);
+    connect(AggCalibVideo, &QTimer::timeout, this, &TPri::AggCalibVideoTimer);
+    connect(AggCalibAudio, &QTimer::timeout, this, &TPri::AggCalibAudioTimer);
+    connect(VolTimer, &QTimer::timeout, this, &TPri::VolTimerTimer);
+    connect(ControllaEventi_Timer, &QTimer::timeout, this, &TPri::ControllaEventi_TimerTimer);
+    connect(GestisciEvento_Timer, &QTimer::timeout, this, &TPri::GestisciEvento_TimerTimer);
 }
 
 // Creation handler, in its fixed order.
 void TPri::FormCreate() {
-    // Date and time separators are fixed by platform::FormatDateTime itself.
-    // Steps 3 and 4 (event queue, detectors, device enumerator) belong to the
-    // capture room and start with it.
+    // Date and time separators are fixed by platform::FormatDateTime itself;
+    // the event queue and both detectors start zeroed with capture_.
     AttachEventLog();
+    AttachDetectorHooks();
 
     cb_VideoSorveglianza->setChecked(Settings.Attiva_VideoSorveglianza);
     cb_AudioSorveglianza->setChecked(Settings.Attiva_AudioSorveglianza);
 
-    SpeedButton1Click();
-    SpeedButton2Click();
+    RefreshVideoDevices();
+    RefreshAudioDevices();
 
     // The shared rule of the two boxes runs once, after both hold their
     // stored values: run box by box, it would store the second box's state
@@ -469,27 +466,23 @@ void TPri::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-// Close handler, in its fixed order. Stopping monitoring and the sound, and
-// freeing the capture lists, come with the rooms that own them.
+// Close handler, in its fixed order. Stopping the sound comes with the
+// alarm actions.
 void TPri::FormClose() {
     Button2Click();
     QApplication::processEvents();
     QApplication::processEvents();
     QApplication::processEvents();
+    capture_->VideoDeviceInfos.clear();
+    capture_->AudioDeviceInfos.clear();
     Edit1Exit();
+    capture_->videoDetector.Release();
 }
 
-void TPri::Button1Click() {}
-void TPri::BitBtn1Click() {}
-void TPri::Button2Click() {}
 void TPri::BitBtn3Click() {}
-void TPri::Button5Click() {}
-void TPri::SpeedButton1Click() {}
-void TPri::SpeedButton2Click() {}
 void TPri::ShowAlarmDialog(int) { RefreshAlarmLabels(); }
 void TPri::ShowConnectionDialog() {}
 void TPri::ShowGeneralDialog() {}
 
-void TPri::Button7Click() { platform::ShellOpen("sndvol32.exe"); }
 void TPri::SpeedButton3Click() { platform::ShellOpen(Settings.RegAvi_Dir); }
 void TPri::SpeedButton4Click() { platform::ShellOpen(Settings.Foto_Dir); }

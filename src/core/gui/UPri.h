@@ -4,6 +4,13 @@
 
 #include <QMainWindow>
 
+#include <functional>
+#include <memory>
+
+namespace capture {
+struct CaptureComponents;
+}
+
 class QCheckBox;
 class QComboBox;
 class QFrame;
@@ -19,6 +26,7 @@ class QAction;
 class TMioIndicatore;
 class TTimer;
 class ClickableLabel;
+class VideoWindowWidget;
 
 class TPri : public QMainWindow {
     Q_OBJECT
@@ -30,19 +38,36 @@ public:
     void Edit1Exit();
     void FormResize();
 
-    // Monitoring panel. Their work comes with the capture room; until then
-    // the buttons are shown and do nothing.
+    // Device lists and the capture graph.
+    void RefreshVideoDevices();
+    void RefreshAudioDevices();
+    void cb_DispositiviVideoSelect();
+    void cb_DispositiviAudioSelect();
+    void cb_RisoluzioniVideoSelect();
+    void cb_RisoluzioniAudioSelect();
+    void cb_PerifericheAudioSelect();
+    enum class GraphMode { Monitoring, Preview };
+    void BuildCaptureGraph(bool video, bool audio, GraphMode mode);
+
+    // Monitoring: start, preview, stop.
     void Button1Click();
     void BitBtn1Click();
     void Button2Click();
     void BitBtn3Click();
     void Button5Click();
     void Button7Click();
-    void SpeedButton1Click();
-    void SpeedButton2Click();
     void SpeedButton3Click();
     void SpeedButton4Click();
     void AvvioAutomatico_TimerTimer();
+
+    // Timers of the detectors and the event queue.
+    void AggCalibVideoTimer();
+    void AggCalibAudioTimer();
+    void VolTimerTimer();
+    void ControllaEventi_TimerTimer();
+    void GestisciEvento_TimerTimer();
+
+    capture::CaptureComponents& Capture() { return *capture_; }
 
     // Settings dialogs, opened by the menus and the alarm captions.
     void ShowAlarmDialog(int page);
@@ -70,6 +95,12 @@ private:
     void FormClose();
     void AttachEventLog();
     void AddLogRow(int icon, const QString& dateTime, const QString& type, const QString& description);
+    void ConnectCaptureControls();
+    void ConfigureDetectors();
+    void AttachDetectorHooks();
+    void ShowFormatRefused(const char* text, std::function<void()> dismissed);
+    // Runs `task` on the main thread later; dropped once the window is gone.
+    void PostToMain(std::function<void()> task);
 
     // Rules of the switches: each runs whenever its box changes state.
     void cb_VideoSorveglianzaClick();
@@ -107,7 +138,7 @@ public:
     QPushButton* Button2 = nullptr;
     QPushButton* BitBtn3 = nullptr;
     QLabel* Label3 = nullptr;
-    QFrame* VideoWindow = nullptr;
+    VideoWindowWidget* VideoWindow = nullptr;
     TMioIndicatore* VolMeter = nullptr;
     QLabel* lb_pv = nullptr;
     QLabel* lb_pa = nullptr;
@@ -157,4 +188,6 @@ public:
 
 private:
     bool closing_ = false;
+    int label3Tag_ = 0;  // blink counter of the calibration notice
+    std::unique_ptr<capture::CaptureComponents> capture_;
 };
