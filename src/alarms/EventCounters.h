@@ -46,7 +46,9 @@ struct EventTotals {
 class EventCounters {
 public:
     // Any thread; allocation-free, never waits for the main thread. Items
-    // newest first; n is bounded to kMaxEventItems.
+    // newest first; n is bounded to 0..kMaxEventItems (no items: 0) and the
+    // totals add the bounded n. A kind that does not match the items
+    // (noises with movement items, kinds other than 1, 2, 3) is ignored.
     void AppendEvent(uint8_t kind, const MovementItem* items, int n);
     void AppendEvent(uint8_t kind, const NoiseItem* items, int n);
     void AppendNotification();  // kind 3, no items, totals untouched
@@ -56,8 +58,13 @@ public:
     // dispatcher's timer).
     bool TakeNextEvent(bool dispatcherIdle);
     void ResetEventQueue();
-    void DiscardPending();  // stop of monitoring: PendingCount = 0
+    // Stop of monitoring: PendingCount = 0; the taker's slot number catches
+    // up with the writer's so that a late append is still taken in order.
+    void DiscardPending();
     int32_t PendingCount() const;
+    // Numbers (1..20, 0 after a reset) of the slots last appended and taken.
+    int32_t LastWritten() const;
+    int32_t LastTaken() const;
     EventTotals Totals() const;
 
     // Main thread only (written by TakeNextEvent while the dispatcher is idle).
