@@ -11,41 +11,6 @@
 #include <thread>
 #include <vector>
 
-// TEMPORARY stand-in for EventCounters.cpp until it lands in this branch;
-// remove with the merge.
-namespace alarms {
-void EventCounters::AppendEvent(uint8_t kind, const NoiseItem* items, int n) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    totals_.HasLastEvent = true;
-    totals_.LastEventKind = kind;
-    totals_.TotalNoises += n;
-    if (pendingCount_ >= kEventSlots) return;
-    lastWritten_ = lastWritten_ % kEventSlots + 1;
-    EventRecord& slot = slots_[lastWritten_ - 1];
-    slot = EventRecord{};
-    slot.TipoEvento = kind;
-    for (int i = 0; i < n; ++i) slot.NoiseItems[i] = items[i];
-    slot.NoiseCount = n;
-    ++pendingCount_;
-}
-bool EventCounters::TakeNextEvent(bool dispatcherIdle) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (pendingCount_ == 0 || !dispatcherIdle) return false;
-    lastTaken_ = lastTaken_ % kEventSlots + 1;
-    current_ = slots_[lastTaken_ - 1];
-    --pendingCount_;
-    return true;
-}
-int32_t EventCounters::PendingCount() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return pendingCount_;
-}
-EventTotals EventCounters::Totals() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return totals_;
-}
-}  // namespace alarms
-
 namespace {
 
 using capture::AudioDetector;
