@@ -1,0 +1,76 @@
+// The real program on the test devices, offscreen: it starts monitoring by
+// itself, calibrates, and every intruder of the test scene becomes a
+// movement event and a noise event in the log file.
+
+#include "ProgramRunner.h"
+
+#include <gtest/gtest.h>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+
+using namespace std::chrono_literals;
+using integration::ProgramRunner;
+using testsupport::ReadFile;
+
+namespace {
+
+// A hive that starts monitoring by itself and leaves everything else at its default.
+void WriteAutostartHive(const ProgramRunner& program) {
+    std::filesystem::create_directories(std::filesystem::path(program.HivePath()).parent_path());
+    testsupport::WriteFile(program.HivePath(),
+                           "Windows Registry Editor Version 5.00\n\n"
+                           "[HKEY_CURRENT_USER\\Software\\Brevant\\OCL]\n"
+                           "\"AvviaMonitoraggio\"=\"1\"\n");
+}
+
+int CountLines(const std::string& text, const std::string& needle) {
+    std::istringstream in(text);
+    std::string line;
+    int n = 0;
+    while (std::getline(in, line))
+        if (line.find(needle) != std::string::npos) ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST(ProgramMonitoring, EveryIntruderGivesAMovementAndANoiseEvent) {
+    testsupport::TempDir home;
+    ProgramRunner program(home.path());
+    program.env["OCULARA_TEST_INTRUDER_SECONDS"] = "25";
+    WriteAutostartHive(program);
+    program.Start();
+    // Monitoring is reached within ~20 s; intruders come at 25 s and 50 s.
+    const bool two = integration::WaitFor(
+        [&] {
+            const std::string log = ReadFile(program.LogPath());
+            return CountLines(log, "movimenti sospetti\t") >= 2 && CountLines(log, "rumori sospetti\t") >= 2;
+        },
+        75s);
+    const std::string log = ReadFile(program.LogPath());
+    EXPECT_TRUE(two) << log;
+    EXPECT_NE(log.find("Eventi classificati con alta pericolosit\xE0: attivazione allarmi in corso ..."),
+              std::string::npos);
+    EXPECT_NE(log.find("\r\n"), std::string::npos);
+    ASSERT_TRUE(program.Stop(SIGTERM));
+    EXPECT_TRUE(WIFEXITED(program.ExitStatus()) && WEXITSTATUS(program.ExitStatus()) == 0);
+}
+
+// Five minutes of a still scene: run by the normal test build only
+// (scripts/test.sh sets OCULARA_LONG_TESTS=1).
+TEST(ProgramMonitoring, QuietSceneGivesNoEventInFiveMinutes) {
+    if (!std::getenv("OCULARA_LONG_TESTS")) GTEST_SKIP() << "set OCULARA_LONG_TESTS=1 to run";
+    testsupport::TempDir home;
+    ProgramRunner program(home.path());
+    program.env["OCULARA_TEST_INTRUDER_SECONDS"] = "100000";
+    WriteAutostartHive(program);
+    program.Start();
+    std::this_thread::sleep_for(300s);
+    EXPECT_TRUE(program.Running());
+    EXPECT_EQ(ReadFile(program.LogPath()), "");
+    ASSERT_TRUE(program.Stop(SIGTERM));
+}
