@@ -31,5 +31,8 @@ using MessageBoxHandler = std::function<int(const MessageBoxRequest&)>;
 int MessageBox(const std::string& text, const std::string& caption, unsigned flags);
 // Returns the previous handler.
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
+// What happens without a handler: the text goes to stderr, the answer is
+// the first button. Handlers that cannot show a box fall back to it.
+int DefaultMessageBoxAnswer(const MessageBoxRequest& request);
 
 }  // namespace platform

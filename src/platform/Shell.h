@@ -21,7 +21,10 @@ bool ShellOpen(const std::string& file, const std::string& parameters = "");
 // Where the shell looks for helper programs; tests replace both.
 void SetSpawnForTests(SpawnFn spawn);  // empty function restores the real one
 bool SpawnDetached(const std::vector<std::string>& argv);
-// The first of `candidates` found on PATH, or "".
+// The same, started in `folder` ("" keeps the program's current folder).
+bool SpawnDetachedInFolder(const std::vector<std::string>& argv, const std::string& folder);
+// The full path of the first of `candidates` found on PATH, or "". A
+// candidate holding a "/" is taken as a path and only checked.
 std::string FindOnPath(const std::vector<std::string>& candidates);
 
 }  // namespace platform
