@@ -1,0 +1,293 @@
+#pragma once
+// The capture layer over GStreamer: device lists, source filters with their
+// pins, sample grabbers, the preview renderer, and the filter graph with its
+// capture graph builder. The graph only records filters and connections; the
+// GStreamer pipeline is built from them at Run and torn down at Stop, so a
+// stopped graph can be re-wired freely (the recording branch is added that way).
+//
+// Threads: everything is called on the main thread unless its comment says
+// otherwise. Grabber callbacks run on GStreamer streaming threads.
+//
+// Environment: OCULARA_TEST_DEVICES=1 lists only the synthetic test devices
+// (TestDevices.h); OCULARA_TEST_VIDEO_FILE=PATH adds a camera that plays PATH.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/MediaType.h"
+
+namespace platform {
+
+namespace detail {
+struct SourceState;
+struct GrabberState;
+struct RendererState;
+struct GraphImpl;
+}  // namespace detail
+
+// gst_init once for the process. Any thread. Every entry point below calls it.
+void InitCaptureLayer();
+
+// ---------------------------------------------------------------- devices
+
+enum class DeviceCategory { VideoInput, AudioInput, VideoCompressor, AudioCompressor };
+
+// What it takes to open one device (a GStreamer device, a test device, an
+// encoder factory). Opaque to callers; shared so that a listing may outlive
+// the next one.
+class DeviceHandle;
+
+struct DeviceInfo {
+    std::string FriendlyName;
+    std::shared_ptr<const DeviceHandle> Handle;
+};
+
+// The devices of a category. The order is the same on every call while the
+// devices present do not change, so an index found at listing names the same
+// device later. Inputs come from the GStreamer device monitor (monitors of
+// outputs are skipped) or, with OCULARA_TEST_DEVICES=1, are the test devices
+// only; compressors are the encoders whose output avimux accepts, by long name.
+std::vector<DeviceInfo> EnumerateDevices(DeviceCategory category);
+
+// The GStreamer element factory behind a compressor entry ("" for other entries).
+std::string CompressorFactoryName(const DeviceInfo& device);
+
+// ---------------------------------------------------------------- filters
+
+enum class FilterKind { Source, SampleGrabber, VideoRenderer };
+
+class Filter {
+public:
+    virtual ~Filter();
+    virtual FilterKind Kind() const = 0;
+};
+
+enum class PinDirection { Input, Output };
+
+// One pin of a source filter. A camera has one output pin; a microphone has an
+// output pin and one input pin per input line. Pins taken before the filter is
+// pointed at another device go dead: they list nothing and refuse changes.
+class Pin {
+public:
+    PinDirection Direction() const;
+    const std::string& Name() const;
+
+    // Output pins (stream configuration). A camera lists, for each frame size
+    // the device offers (smallest first), RGB24 (delivered by decoding or
+    // conversion), then RGB32 / RGB555 when the device has them natively, then
+    // the device's own types of that size (MJPG, YUY2, ...). A microphone lists
+    // PCM for rates {48000, 44100, 22050, 11025, 8000} that the device takes
+    // (test microphone: 44100, 22050) x bits {16, 8} x channels {2, 1}, in that
+    // nesting order. Input pins list nothing.
+    std::vector<MediaType> EnumMediaTypes() const;
+    // Applies one of the listed types (compared with SameFormat); takes effect
+    // at the next Run. False for a type that is not listed, or on an input pin.
+    bool SetFormat(const MediaType& mt);
+    // The applied type; nullopt until SetFormat (the first listed type is used then).
+    std::optional<MediaType> GetFormat() const;
+
+    // Input pins (the audio input mixer): whether this line records. Enabling
+    // a line disables the device's other lines. Output pins: false / refused.
+    bool GetEnable() const;
+    bool PutEnable(bool enable);
+
+private:
+    friend class SourceFilter;
+    Pin(std::shared_ptr<detail::SourceState> state, uint64_t binding, PinDirection dir, std::string name,
+        int line);
+    std::shared_ptr<detail::SourceState> state_;
+    uint64_t binding_;
+    PinDirection direction_;
+    std::string name_;
+    int line_;  // input line index, -1 for the output pin
+};
+
+// One of the device's own settings, as its properties dialog shows it.
+struct DeviceControl {
+    std::string Id;     // stable key for SetControl
+    std::string Label;  // shown beside the slider
+    int Min = 0;
+    int Max = 100;
+    int Default = 50;
+    int Value = 50;
+};
+
+// A capture device in the graph (camera or microphone).
+class SourceFilter : public Filter {
+public:
+    SourceFilter();
+    ~SourceFilter() override;
+    SourceFilter(const SourceFilter&) = delete;
+    SourceFilter& operator=(const SourceFilter&) = delete;
+    FilterKind Kind() const override { return FilterKind::Source; }
+
+    // Points the filter at a video or audio input device; forgets the applied
+    // format and the pins handed out before. Refused while its graph runs.
+    bool SetDevice(const DeviceInfo& device);
+    bool HasDevice() const;
+    std::string FriendlyName() const;
+    // Video for a camera, Audio for a microphone, None before SetDevice.
+    MajorType Medium() const;
+
+    // Output pin first, then the input lines (microphones). Empty when unbound.
+    std::vector<std::shared_ptr<Pin>> EnumPins() const;
+    std::shared_ptr<Pin> OutputPin() const;
+
+    // The device's own settings: colour balance channels of the running
+    // source (real cameras only report them while the graph runs), the test
+    // camera's brightness and contrast at any time. SetControl applies live.
+    std::vector<DeviceControl> GetControls() const;
+    bool SetControl(const std::string& id, int value);
+
+private:
+    friend struct detail::GraphImpl;
+    std::shared_ptr<detail::SourceState> state_;
+};
+
+// Hands every sample of its stream to a callback and keeps a copy of the last.
+// Video arrives as a Windows DIB: BGR byte order, bottom-up rows padded to
+// 4 bytes; audio as interleaved PCM (S16LE or U8).
+class SampleGrabber : public Filter {
+public:
+    using BufferCallback = std::function<void(const uint8_t* data, size_t length)>;
+
+    SampleGrabber();
+    ~SampleGrabber() override;
+    SampleGrabber(const SampleGrabber&) = delete;
+    SampleGrabber& operator=(const SampleGrabber&) = delete;
+    FilterKind Kind() const override { return FilterKind::SampleGrabber; }
+
+    // The type the grabber accepts. Video: RGB24 / RGB32 / RGB555 / RGB565;
+    // with a format block its size is delivered (scaled when the source
+    // differs), without one the source's size. Audio: PCM; a block fixes rate,
+    // bits and channels, none takes the source's. Takes effect at the next Run.
+    void SetMediaType(const MediaType& mt);
+    MediaType GetMediaType() const;
+
+    // The negotiated type with its VIDEOINFOHEADER / WAVEFORMATEX block, from
+    // the connection made at Run (nullopt before the first Run). Any thread,
+    // the callback included; never waits for the callback.
+    std::optional<MediaType> GetConnectedMediaType() const;
+
+    // Any thread except the callback itself. Swapped under the grabber's lock,
+    // so when it returns no call of the previous callback is running and none
+    // will start. An empty function detaches.
+    void SetCallback(BufferCallback callback);
+
+    // Sample buffering (on by default): keep a copy of the last sample.
+    void SetBufferSamples(bool on);
+    // The last sample and its type; false when there is none. Any thread.
+    bool GetCurrentBuffer(std::vector<uint8_t>& bytes, MediaType* type = nullptr) const;
+
+    // Samples delivered since construction. Any thread.
+    uint64_t SampleCount() const;
+
+private:
+    friend struct detail::GraphImpl;
+    std::shared_ptr<detail::GrabberState> state_;
+};
+
+// The newest preview frame: BGRx bytes (QImage::Format_RGB32 on little-endian),
+// top-down rows of Stride bytes.
+struct VideoFrame {
+    int Width = 0;
+    int Height = 0;
+    int Stride = 0;
+    std::vector<uint8_t> Pixels;
+    uint64_t Sequence = 0;  // grows by one per delivered frame
+};
+
+// The video window's renderer: keeps only the newest frame, drops the rest.
+// VideoWindowWidget (gui/) polls it.
+class VideoWindowRenderer : public Filter {
+public:
+    VideoWindowRenderer();
+    ~VideoWindowRenderer() override;
+    VideoWindowRenderer(const VideoWindowRenderer&) = delete;
+    VideoWindowRenderer& operator=(const VideoWindowRenderer&) = delete;
+    FilterKind Kind() const override { return FilterKind::VideoRenderer; }
+
+    // Any thread: nullptr while there is no picture (never run, or its
+    // stream was cleared). A stopped graph leaves the last frame in place.
+    std::shared_ptr<const VideoFrame> NewestFrame() const;
+    // Any thread: frames received since construction.
+    uint64_t FramesDelivered() const;
+    void Clear();
+
+private:
+    friend struct detail::GraphImpl;
+    std::shared_ptr<detail::RendererState> state_;
+};
+
+// ---------------------------------------------------------------- graph
+
+enum class PinCategory { None, Preview, Capture };
+
+class FilterGraph {
+public:
+    FilterGraph();
+    ~FilterGraph();  // stops and deactivates
+    FilterGraph(const FilterGraph&) = delete;
+    FilterGraph& operator=(const FilterGraph&) = delete;
+
+    // An active graph holds filters; Deactivate stops it and drops every
+    // filter and connection ("release the whole graph").
+    void Activate();
+    void Deactivate();
+    bool IsActive() const;
+
+    // False when inactive, running, already holding the filter, or null.
+    bool AddFilter(std::shared_ptr<Filter> filter, const std::string& name);
+    // Drops the filter and every connection through it; stops the graph first.
+    bool RemoveFilter(const Filter& filter);
+    bool Contains(const Filter& filter) const;
+    std::vector<std::shared_ptr<Filter>> Filters() const;
+
+    // Builds the pipeline from the connections and starts streaming. False
+    // when it cannot be built or started (Failed() and LastError() say why);
+    // a graph without connections runs trivially.
+    bool Run();
+    // Returns once streaming has stopped: no grabber callback runs after it.
+    void Stop();
+    bool IsRunning() const;
+    // Stop, then drop the connections and the filters the builder added;
+    // the filters added with AddFilter stay.
+    void StopAndClear();
+
+    // Any thread. A failure (device busy or unplugged, a missing element, a
+    // stream that cannot be negotiated) stops delivery; the graph stays
+    // "running" until Stop. Cleared by the next Run.
+    bool Failed() const;
+    std::string LastError() const;
+
+private:
+    friend class CaptureGraphBuilder;
+    std::unique_ptr<detail::GraphImpl> impl_;
+};
+
+// Connects filters of one graph, inserting the decoders, converters and
+// scalers each connection needs.
+class CaptureGraphBuilder {
+public:
+    explicit CaptureGraphBuilder(FilterGraph& graph) : graph_(graph) {}
+
+    // source -> [grabber] -> [renderer]. `mediaType` None means any; else it
+    // must match the source's medium. Video needs a grabber or a
+    // VideoWindowRenderer; audio needs a grabber and no renderer (the grabber
+    // ends the branch). A filter not yet in the graph is added and counts as
+    // added by the builder. False (nothing changed) while the graph runs, when
+    // it is inactive, or when the filters do not fit together. One source may
+    // feed several connections; a grabber or renderer ends only one.
+    bool RenderStream(PinCategory category, MajorType mediaType, const std::shared_ptr<SourceFilter>& source,
+                      const std::shared_ptr<SampleGrabber>& grabber, const std::shared_ptr<Filter>& renderer);
+
+private:
+    FilterGraph& graph_;
+};
+
+}  // namespace platform

@@ -1,0 +1,128 @@
+#pragma once
+// Shared state behind the public capture classes. Only the capture layer's
+// own sources include this.
+
+#include <gst/video/video.h>
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Capture.h"
+#include "platform/GstPtr.h"
+#include "platform/MediaType.h"
+
+namespace platform {
+
+enum class DeviceKind { Real, TestCamera, TestMicrophone, TestFileCamera, Compressor };
+
+class DeviceHandle {
+public:
+    DeviceKind kind = DeviceKind::Real;
+    MajorType medium = MajorType::None;
+    std::string name;
+    GstPtr<GstDevice> device;     // Real
+    std::string filePath;         // TestFileCamera
+    std::string factoryName;      // Compressor
+};
+
+namespace detail {
+
+// What a listed video type asks of the device at Run.
+struct NativeChoice {
+    GstPtr<GstCaps> caps;  // the device's own output at that size; null for test devices
+    enum class Decoder { None, Jpeg, Any } decoder = Decoder::None;
+};
+
+struct InputLine {
+    std::string name;
+    bool enabled = false;
+};
+
+struct SourceState {
+    mutable std::mutex mutex;
+    std::shared_ptr<const DeviceHandle> device;
+    uint64_t binding = 0;  // grows at every SetDevice: pins of older bindings are dead
+    bool typesKnown = false;
+    std::vector<MediaType> types;
+    std::vector<NativeChoice> natives;  // parallel to types (video)
+    std::optional<size_t> formatIndex;
+    std::vector<InputLine> lines;
+    int running = 0;  // running graphs using this source
+
+    // The source element of the running graph, for its colour balance.
+    GstPtr<GstElement> element;
+
+    // Test camera settings, read by the feeding thread.
+    std::atomic<int> brightness{50};
+    std::atomic<int> contrast{50};
+
+    // Fills types/natives/lines once per binding. Caller holds mutex.
+    void EnsureTypesLocked();
+    // The applied type or the first listed one. Caller holds mutex.
+    std::optional<size_t> EffectiveFormatLocked();
+};
+
+struct GrabberState {
+    // The grabber's own lock: held while the callback runs and while it is swapped.
+    std::mutex callbackMutex;
+    SampleGrabber::BufferCallback callback;
+
+    mutable std::mutex formatMutex;
+    MediaType mediaType;
+    std::optional<MediaType> connected;
+
+    mutable std::mutex sampleMutex;
+    std::vector<uint8_t> last;
+    MediaType lastType;
+    bool haveLast = false;
+
+    std::atomic<bool> bufferSamples{true};
+    std::atomic<uint64_t> count{0};
+    bool inStream = false;  // ends one connection already (main thread)
+
+    // Streaming thread only.
+    GstPtr<GstCaps> streamCaps;
+    GstVideoInfo videoInfo{};
+    bool streamIsVideo = false;
+    int streamBits = 0;
+    std::vector<uint8_t> work;
+};
+
+struct RendererState {
+    mutable std::mutex mutex;
+    GstPtr<GstSample> sample;  // newest, not yet turned into a frame
+    std::shared_ptr<const VideoFrame> frame;
+    uint64_t sequence = 0;
+    std::atomic<uint64_t> delivered{0};
+    bool inStream = false;
+
+    // Turns a pending sample into `frame`. Caller holds mutex.
+    void MaterializeLocked();
+};
+
+// Streaming thread of the grabber's branch: one sample to the grabber.
+void DeliverToGrabber(GrabberState& grabber, GstSample* sample);
+// Streaming thread of the window branch: the newest frame for the renderer.
+void DeliverToRenderer(RendererState& renderer, GstSample* sample);
+
+// GStreamer video format name for an RGB subtype ("BGR", "BGRx", "RGB15", "RGB16"), nullptr otherwise.
+const char* GstFormatForSubType(SubType subtype);
+// The MediaType that fixed raw caps stand for (video RGB or audio PCM); nullopt otherwise.
+std::optional<MediaType> MediaTypeFromCaps(const GstCaps* caps);
+
+// Frame size and rate of a video file, learnt once per file version.
+struct FileVideoInfo {
+    bool ok = false;
+    int width = 0;
+    int height = 0;
+    int fpsN = 0;
+    int fpsD = 1;
+    std::string error;
+};
+FileVideoInfo DiscoverVideoFile(const std::string& path);
+
+}  // namespace detail
+}  // namespace platform

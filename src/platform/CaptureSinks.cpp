@@ -1,0 +1,184 @@
+// The two ends of a branch: the sample grabber (every sample to a callback,
+// the last one kept) and the preview renderer (newest frame only).
+
+#include <gst/audio/audio.h>
+
+#include <cstring>
+
+#include "platform/CaptureInternal.h"
+#include "platform/MediaTypeUtil.h"
+
+namespace platform {
+
+// --------------------------------------------------------- SampleGrabber
+
+SampleGrabber::SampleGrabber() : state_(std::make_shared<detail::GrabberState>()) {}
+SampleGrabber::~SampleGrabber() = default;
+
+void SampleGrabber::SetMediaType(const MediaType& mt) {
+    std::lock_guard lock(state_->formatMutex);
+    state_->mediaType = mt;
+}
+
+MediaType SampleGrabber::GetMediaType() const {
+    std::lock_guard lock(state_->formatMutex);
+    return state_->mediaType;
+}
+
+std::optional<MediaType> SampleGrabber::GetConnectedMediaType() const {
+    std::lock_guard lock(state_->formatMutex);
+    return state_->connected;
+}
+
+void SampleGrabber::SetCallback(BufferCallback callback) {
+    BufferCallback old;
+    {
+        std::lock_guard lock(state_->callbackMutex);
+        old = std::exchange(state_->callback, std::move(callback));
+    }
+    // `old` (and whatever it captured) dies here, outside the lock.
+}
+
+void SampleGrabber::SetBufferSamples(bool on) {
+    state_->bufferSamples = on;
+    if (!on) {
+        std::lock_guard lock(state_->sampleMutex);
+        state_->haveLast = false;
+    }
+}
+
+bool SampleGrabber::GetCurrentBuffer(std::vector<uint8_t>& bytes, MediaType* type) const {
+    std::lock_guard lock(state_->sampleMutex);
+    if (!state_->haveLast) return false;
+    bytes = state_->last;
+    if (type) *type = state_->lastType;
+    return true;
+}
+
+uint64_t SampleGrabber::SampleCount() const { return state_->count.load(); }
+
+// --------------------------------------------------- VideoWindowRenderer
+
+VideoWindowRenderer::VideoWindowRenderer() : state_(std::make_shared<detail::RendererState>()) {}
+VideoWindowRenderer::~VideoWindowRenderer() = default;
+
+std::shared_ptr<const VideoFrame> VideoWindowRenderer::NewestFrame() const {
+    std::lock_guard lock(state_->mutex);
+    state_->MaterializeLocked();
+    return state_->frame;
+}
+
+uint64_t VideoWindowRenderer::FramesDelivered() const { return state_->delivered.load(); }
+
+void VideoWindowRenderer::Clear() {
+    std::lock_guard lock(state_->mutex);
+    state_->sample.reset();
+    state_->frame.reset();
+}
+
+namespace detail {
+
+void RendererState::MaterializeLocked() {
+    if (!sample) return;
+    GstPtr<GstSample> pending = std::move(sample);
+    GstCaps* caps = gst_sample_get_caps(pending.get());
+    GstBuffer* buffer = gst_sample_get_buffer(pending.get());
+    GstVideoInfo info;
+    if (!caps || !buffer || !gst_video_info_from_caps(&info, caps)) return;
+    GstVideoFrame mapped;
+    if (!gst_video_frame_map(&mapped, &info, buffer, GST_MAP_READ)) return;
+    auto out = std::make_shared<VideoFrame>();
+    out->Width = GST_VIDEO_FRAME_WIDTH(&mapped);
+    out->Height = GST_VIDEO_FRAME_HEIGHT(&mapped);
+    out->Stride = out->Width * 4;
+    out->Sequence = sequence;
+    out->Pixels.resize(size_t(out->Stride) * size_t(out->Height));
+    const auto* src = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&mapped, 0));
+    const int srcStride = GST_VIDEO_FRAME_PLANE_STRIDE(&mapped, 0);
+    for (int y = 0; y < out->Height; ++y)
+        std::memcpy(out->Pixels.data() + size_t(y) * size_t(out->Stride), src + ptrdiff_t(y) * srcStride,
+                    size_t(out->Stride));
+    gst_video_frame_unmap(&mapped);
+    frame = std::move(out);
+}
+
+void DeliverToRenderer(RendererState& renderer, GstSample* sample) {
+    std::lock_guard lock(renderer.mutex);
+    renderer.sample = GstPtr<GstSample>::Ref(sample);
+    ++renderer.sequence;
+    renderer.delivered.fetch_add(1);
+}
+
+namespace {
+
+// Learns the stream's layout when its caps change. Streaming thread.
+bool LearnCaps(GrabberState& g, GstCaps* caps) {
+    if (g.streamCaps && gst_caps_is_equal(g.streamCaps.get(), caps)) return true;
+    auto type = MediaTypeFromCaps(caps);
+    if (!type) return false;
+    g.streamIsVideo = type->majortype == MajorType::Video;
+    if (g.streamIsVideo) {
+        if (!gst_video_info_from_caps(&g.videoInfo, caps)) return false;
+        g.streamBits = RgbBitCount(type->subtype);
+    }
+    g.streamCaps = GstPtr<GstCaps>::Ref(caps);
+    std::lock_guard lock(g.formatMutex);
+    g.connected = std::move(type);
+    return true;
+}
+
+// The frame as a Windows DIB: rows bottom-up, each padded to 4 bytes.
+bool VideoToDib(GrabberState& g, GstBuffer* buffer) {
+    GstVideoFrame frame;
+    if (!gst_video_frame_map(&frame, &g.videoInfo, buffer, GST_MAP_READ)) return false;
+    const int width = GST_VIDEO_FRAME_WIDTH(&frame);
+    const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
+    const size_t dibStride = DibStride(width, g.streamBits);
+    const size_t rowBytes = size_t(width) * size_t(g.streamBits / 8);
+    const auto* src = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+    const int srcStride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+    g.work.resize(dibStride * size_t(height));
+    for (int y = 0; y < height; ++y) {
+        uint8_t* dst = g.work.data() + size_t(height - 1 - y) * dibStride;
+        std::memcpy(dst, src + ptrdiff_t(y) * srcStride, rowBytes);
+        if (dibStride > rowBytes) std::memset(dst + rowBytes, 0, dibStride - rowBytes);
+    }
+    gst_video_frame_unmap(&frame);
+    return true;
+}
+
+bool AudioBytes(GrabberState& g, GstBuffer* buffer) {
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) return false;
+    g.work.assign(map.data, map.data + map.size);
+    gst_buffer_unmap(buffer, &map);
+    return true;
+}
+
+}  // namespace
+
+void DeliverToGrabber(GrabberState& g, GstSample* sample) {
+    GstCaps* caps = gst_sample_get_caps(sample);
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    if (!caps || !buffer || !LearnCaps(g, caps)) return;
+    if (!(g.streamIsVideo ? VideoToDib(g, buffer) : AudioBytes(g, buffer))) return;
+
+    const uint8_t* data = g.work.data();
+    size_t length = g.work.size();
+    if (g.bufferSamples) {
+        // The kept copy is the delivered bytes themselves: swap instead of copying.
+        // Only this thread writes `last`, so reading it below without the lock is safe.
+        std::lock_guard lock(g.sampleMutex);
+        std::swap(g.work, g.last);
+        g.lastType = *MediaTypeFromCaps(caps);
+        g.haveLast = true;
+        data = g.last.data();
+        length = g.last.size();
+    }
+    std::lock_guard lock(g.callbackMutex);
+    g.count.fetch_add(1);
+    if (g.callback) g.callback(data, length);
+}
+
+}  // namespace detail
+}  // namespace platform

@@ -1,0 +1,231 @@
+// Device lists and the formats and lines each device offers.
+
+#include <gst/gst.h>
+
+#include <algorithm>
+
+#include "CaptureTestSupport.h"
+#include "platform/MediaTypeUtil.h"
+#include "platform/TestDevices.h"
+
+using namespace platform;
+using capturetest::CaptureTest;
+
+namespace {
+
+std::vector<std::string> Names(const std::vector<DeviceInfo>& devices) {
+    std::vector<std::string> names;
+    for (const auto& d : devices) names.push_back(d.FriendlyName);
+    return names;
+}
+
+using CaptureDevices = CaptureTest;
+
+TEST_F(CaptureDevices, TestModeListsOnlyTheTestDevicesInAStableOrder) {
+    auto video = EnumerateDevices(DeviceCategory::VideoInput);
+    auto audio = EnumerateDevices(DeviceCategory::AudioInput);
+    EXPECT_EQ(Names(video), std::vector<std::string>{"Videocamera di prova"});
+    EXPECT_EQ(Names(audio), std::vector<std::string>{"Microfono di prova"});
+
+    testsupport::ScopedEnv file("OCULARA_TEST_VIDEO_FILE", "/nonexistent/clip.avi");
+    const std::vector<std::string> expected{"Videocamera di prova", "File video di prova"};
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Names(EnumerateDevices(DeviceCategory::VideoInput)), expected);
+
+    // An index found at listing names the same device at a later listing.
+    auto first = EnumerateDevices(DeviceCategory::VideoInput);
+    auto later = EnumerateDevices(DeviceCategory::VideoInput);
+    SourceFilter a, b;
+    ASSERT_TRUE(a.SetDevice(first[1]));
+    ASSERT_TRUE(b.SetDevice(later[1]));
+    EXPECT_EQ(a.FriendlyName(), b.FriendlyName());
+    EXPECT_EQ(a.Medium(), MajorType::Video);
+}
+
+TEST_F(CaptureDevices, TestCameraOffersFourRgb24SizesAsVideoInfoHeaders) {
+    SourceFilter camera;
+    ASSERT_TRUE(camera.SetDevice(capturetest::OnlyDevice(DeviceCategory::VideoInput, TestCameraName)));
+    auto pins = camera.EnumPins();
+    ASSERT_EQ(pins.size(), 1u);
+    EXPECT_EQ(pins[0]->Direction(), PinDirection::Output);
+
+    auto types = pins[0]->EnumMediaTypes();
+    const std::pair<int, int> sizes[] = {{160, 120}, {320, 240}, {352, 288}, {640, 480}};
+    ASSERT_EQ(types.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        const auto [w, h] = sizes[i];
+        SCOPED_TRACE(DescribeMediaType(types[i]));
+        EXPECT_EQ(types[i].majortype, MajorType::Video);
+        EXPECT_EQ(types[i].subtype, SubType::RGB24);
+        EXPECT_EQ(types[i].formattype, FormatType::VideoInfo);
+        ASSERT_EQ(types[i].cbFormat(), 88u);
+        auto vih = types[i].FormatAs<VIDEOINFOHEADER>();
+        ASSERT_TRUE(vih);
+        EXPECT_EQ(vih->bmiHeader.biSize, 40u);
+        EXPECT_EQ(vih->bmiHeader.biWidth, w);
+        EXPECT_EQ(vih->bmiHeader.biHeight, h);  // positive: bottom-up
+        EXPECT_EQ(vih->bmiHeader.biBitCount, 24);
+        EXPECT_EQ(vih->bmiHeader.biCompression, BI_RGB);
+        EXPECT_EQ(vih->bmiHeader.biSizeImage, uint32_t(w * h * 3));
+        EXPECT_EQ(vih->AvgTimePerFrame, 10000000 / 15);
+    }
+}
+
+TEST_F(CaptureDevices, SetFormatTakesOnlyListedTypesAndPinsOfAnOldDeviceGoDead) {
+    SourceFilter camera;
+    ASSERT_TRUE(camera.SetDevice(capturetest::OnlyDevice(DeviceCategory::VideoInput, TestCameraName)));
+    auto pin = camera.OutputPin();
+    EXPECT_FALSE(pin->GetFormat());
+    // A type built by the caller matches the listed one with the same fields.
+    EXPECT_TRUE(pin->SetFormat(MakeRgbVideoType(SubType::RGB24, 352, 288)));
+    ASSERT_TRUE(pin->GetFormat());
+    EXPECT_EQ(pin->GetFormat()->FormatAs<VIDEOINFOHEADER>()->bmiHeader.biWidth, 352);
+    EXPECT_FALSE(pin->SetFormat(MakeRgbVideoType(SubType::RGB24, 800, 600)));
+    EXPECT_FALSE(pin->SetFormat(MakeRgbVideoType(SubType::RGB32, 352, 288)));
+    EXPECT_FALSE(pin->SetFormat(MakePcmAudioType(44100, 16, 2)));
+    EXPECT_EQ(pin->GetFormat()->FormatAs<VIDEOINFOHEADER>()->bmiHeader.biWidth, 352);
+
+    ASSERT_TRUE(camera.SetDevice(capturetest::OnlyDevice(DeviceCategory::VideoInput, TestCameraName)));
+    EXPECT_TRUE(pin->EnumMediaTypes().empty());
+    EXPECT_FALSE(pin->SetFormat(MakeRgbVideoType(SubType::RGB24, 160, 120)));
+    EXPECT_FALSE(camera.OutputPin()->GetFormat());  // the new binding starts without a choice
+
+    // A compressor is not a capture device.
+    auto codecs = EnumerateDevices(DeviceCategory::VideoCompressor);
+    ASSERT_FALSE(codecs.empty());
+    EXPECT_FALSE(camera.SetDevice(codecs[0]));
+    EXPECT_FALSE(camera.SetDevice(DeviceInfo{}));
+}
+
+TEST_F(CaptureDevices, TestMicrophoneOffersPcmFormatsAndTwoExclusiveLines) {
+    SourceFilter mic;
+    ASSERT_TRUE(mic.SetDevice(capturetest::OnlyDevice(DeviceCategory::AudioInput, TestMicrophoneName)));
+    EXPECT_EQ(mic.Medium(), MajorType::Audio);
+    auto pins = mic.EnumPins();
+    ASSERT_EQ(pins.size(), 3u);
+    EXPECT_EQ(pins[0]->Direction(), PinDirection::Output);
+
+    auto types = pins[0]->EnumMediaTypes();
+    ASSERT_EQ(types.size(), 8u);
+    int i = 0;
+    for (int rate : {44100, 22050}) {
+        for (int bits : {16, 8}) {
+            for (int channels : {2, 1}) {
+                const MediaType& mt = types[size_t(i++)];
+                SCOPED_TRACE(DescribeMediaType(mt));
+                EXPECT_EQ(mt.majortype, MajorType::Audio);
+                EXPECT_EQ(mt.subtype, SubType::PCM);
+                EXPECT_EQ(mt.formattype, FormatType::WaveFormatEx);
+                ASSERT_EQ(mt.cbFormat(), 18u);
+                auto wfx = *mt.FormatAs<WAVEFORMATEX>();
+                EXPECT_EQ(wfx.wFormatTag, WAVE_FORMAT_PCM);
+                EXPECT_EQ(int(wfx.nSamplesPerSec), rate);
+                EXPECT_EQ(wfx.wBitsPerSample, bits);
+                EXPECT_EQ(wfx.nChannels, channels);
+                EXPECT_EQ(wfx.nBlockAlign, channels * bits / 8);
+                EXPECT_EQ(int(wfx.nAvgBytesPerSec), rate * channels * bits / 8);
+            }
+        }
+    }
+
+    EXPECT_EQ(pins[1]->Direction(), PinDirection::Input);
+    EXPECT_EQ(pins[1]->Name(), "Microfono");
+    EXPECT_EQ(pins[2]->Name(), "Ingresso linea");
+    EXPECT_TRUE(pins[1]->GetEnable());
+    EXPECT_FALSE(pins[2]->GetEnable());
+    EXPECT_TRUE(pins[1]->EnumMediaTypes().empty());
+    EXPECT_FALSE(pins[1]->SetFormat(types[0]));
+
+    EXPECT_TRUE(pins[2]->PutEnable(true));
+    EXPECT_FALSE(pins[1]->GetEnable());
+    EXPECT_TRUE(pins[2]->GetEnable());
+    // Fresh pins see the same mixer state.
+    EXPECT_TRUE(mic.EnumPins()[2]->GetEnable());
+    EXPECT_FALSE(pins[0]->PutEnable(true));
+}
+
+TEST_F(CaptureDevices, FileCameraListsTheFileSizeAndAnUnreadableFileOffersNothing) {
+    testsupport::TempDir dir;
+    const std::string clip = dir / "clip.avi";
+    ASSERT_TRUE(capturetest::MakeTestVideo(clip, 176, 144, 30, 30));
+    {
+        testsupport::ScopedEnv file("OCULARA_TEST_VIDEO_FILE", clip);
+        SourceFilter camera;
+        ASSERT_TRUE(camera.SetDevice(capturetest::OnlyDevice(DeviceCategory::VideoInput, TestFileCameraName)));
+        auto types = camera.OutputPin()->EnumMediaTypes();
+        ASSERT_EQ(types.size(), 1u);
+        auto vih = *types[0].FormatAs<VIDEOINFOHEADER>();
+        EXPECT_EQ(types[0].subtype, SubType::RGB24);
+        EXPECT_EQ(vih.bmiHeader.biWidth, 176);
+        EXPECT_EQ(vih.bmiHeader.biHeight, 144);
+        EXPECT_EQ(vih.AvgTimePerFrame, 10000000 / 30);
+    }
+    const std::string junk = dir / "junk.avi";
+    testsupport::WriteFile(junk, std::string(4096, '\x5a'));
+    for (const std::string& path : {junk, dir / "missing.avi", dir.path()}) {
+        SCOPED_TRACE(path);
+        testsupport::ScopedEnv file("OCULARA_TEST_VIDEO_FILE", path);
+        SourceFilter camera;
+        ASSERT_TRUE(camera.SetDevice(capturetest::OnlyDevice(DeviceCategory::VideoInput, TestFileCameraName)));
+        EXPECT_TRUE(camera.OutputPin()->EnumMediaTypes().empty());
+    }
+}
+
+TEST_F(CaptureDevices, CompressorsAreEncodersThatAviMuxAcceptsSortedByName) {
+    auto video = EnumerateDevices(DeviceCategory::VideoCompressor);
+    auto audio = EnumerateDevices(DeviceCategory::AudioCompressor);
+    auto names = Names(video);
+    EXPECT_NE(std::find(names.begin(), names.end(), "JPEG image encoder"), names.end());
+    auto audioNames = Names(audio);
+    EXPECT_EQ(std::find(audioNames.begin(), audioNames.end(), "FLAC audio encoder"), audioNames.end());
+    EXPECT_EQ(std::find(names.begin(), names.end(), "FLAC audio encoder"), names.end());
+    for (size_t i = 1; i < names.size(); ++i)
+        EXPECT_LE(g_ascii_strcasecmp(names[i - 1].c_str(), names[i].c_str()), 0) << names[i - 1] << " / " << names[i];
+    EXPECT_EQ(Names(EnumerateDevices(DeviceCategory::VideoCompressor)), names);
+
+    // The entries really connect to avimux: encode one frame through the JPEG entry.
+    auto jpeg = std::find_if(video.begin(), video.end(), [](auto& d) { return d.FriendlyName == "JPEG image encoder"; });
+    ASSERT_NE(jpeg, video.end());
+    EXPECT_EQ(CompressorFactoryName(*jpeg), "jpegenc");
+    EXPECT_EQ(CompressorFactoryName(EnumerateDevices(DeviceCategory::VideoInput)[0]), "");
+    GError* error = nullptr;
+    GstElement* pipeline = gst_parse_launch(
+        ("videotestsrc num-buffers=2 ! " + CompressorFactoryName(*jpeg) + " ! avimux ! fakesink").c_str(), &error);
+    ASSERT_TRUE(pipeline) << (error ? error->message : "");
+    ASSERT_NE(gst_element_set_state(pipeline, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    GstMessage* msg = gst_bus_timed_pop_filtered(bus, 5 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    ASSERT_TRUE(msg);
+    EXPECT_EQ(GST_MESSAGE_TYPE(msg), GST_MESSAGE_EOS);
+    gst_message_unref(msg);
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+}
+
+TEST(CaptureMediaTypes, RgbTypesCarryDibRowPaddingAndReadBackFromBothHeaders) {
+    EXPECT_EQ(DibStride(175, 24), 528u);
+    EXPECT_EQ(DibStride(175, 16), 352u);
+    EXPECT_EQ(DibStride(175, 32), 700u);
+    auto rgb555 = MakeRgbVideoType(SubType::RGB555, 175, 10);
+    EXPECT_EQ(rgb555.FormatAs<VIDEOINFOHEADER>()->bmiHeader.biBitCount, 16);
+    EXPECT_EQ(rgb555.FormatAs<VIDEOINFOHEADER>()->bmiHeader.biSizeImage, 3520u);
+
+    MediaType v2;
+    v2.majortype = MajorType::Video;
+    v2.subtype = SubType::RGB32;
+    VIDEOINFOHEADER2 block;
+    block.bmiHeader.biWidth = 640;
+    block.bmiHeader.biHeight = -480;
+    block.bmiHeader.biBitCount = 32;
+    v2.SetFormat(FormatType::VideoInfo2, block);
+    auto info = ReadVideoFormat(v2);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->width, 640);
+    EXPECT_EQ(info->height, -480);
+    EXPECT_TRUE(SameFormat(v2, MakeRgbVideoType(SubType::RGB32, 640, 480)));
+    v2.pbFormat.resize(88);  // a block of the wrong size for its format type
+    EXPECT_FALSE(ReadVideoFormat(v2));
+    EXPECT_FALSE(SameFormat(MakePcmAudioType(44100, 16, 2), MakePcmAudioType(44100, 16, 1)));
+}
+
+}  // namespace

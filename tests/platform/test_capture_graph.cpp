@@ -1,0 +1,423 @@
+// The graph running the test devices: what the grabbers and the window
+// receive, and how stopping and callback swaps behave while samples arrive.
+
+#include <atomic>
+#include <mutex>
+
+#include "CaptureTestSupport.h"
+#include "platform/MediaTypeUtil.h"
+#include "platform/TestDevices.h"
+
+using namespace platform;
+using capturetest::CaptureTest;
+using capturetest::SleepMs;
+using capturetest::WaitUntil;
+
+namespace {
+
+struct Rig {
+    FilterGraph graph;
+    CaptureGraphBuilder builder{graph};
+    std::shared_ptr<SourceFilter> camera = std::make_shared<SourceFilter>();
+    std::shared_ptr<SourceFilter> mic = std::make_shared<SourceFilter>();
+    std::shared_ptr<SampleGrabber> videoGrabber = std::make_shared<SampleGrabber>();
+    std::shared_ptr<SampleGrabber> audioGrabber = std::make_shared<SampleGrabber>();
+    std::shared_ptr<VideoWindowRenderer> window = std::make_shared<VideoWindowRenderer>();
+
+    // The main window's order: activate, add the components, choose formats, connect.
+    void Camera(const std::string& device, const MediaType& format, bool withWindow = false) {
+        graph.Activate();
+        ASSERT_TRUE(camera->SetDevice(capturetest::OnlyDevice(DeviceCategory::VideoInput, device)));
+        ASSERT_TRUE(graph.AddFilter(camera, "Video"));
+        ASSERT_TRUE(graph.AddFilter(videoGrabber, "VideoGrabber"));
+        ASSERT_TRUE(camera->OutputPin()->SetFormat(format));
+        videoGrabber->SetMediaType(format);
+        ASSERT_TRUE(builder.RenderStream(PinCategory::Preview, MajorType::None, camera, videoGrabber,
+                                         withWindow ? window : nullptr));
+    }
+    void Microphone(const MediaType& format) {
+        graph.Activate();
+        ASSERT_TRUE(mic->SetDevice(capturetest::OnlyDevice(DeviceCategory::AudioInput, TestMicrophoneName)));
+        ASSERT_TRUE(graph.AddFilter(mic, "Audio"));
+        ASSERT_TRUE(graph.AddFilter(audioGrabber, "AudioGrabber"));
+        for (auto& pin : mic->EnumPins()) {
+            if (pin->Direction() == PinDirection::Output) {
+                ASSERT_TRUE(pin->SetFormat(format));
+            }
+        }
+        audioGrabber->SetMediaType(format);
+        ASSERT_TRUE(builder.RenderStream(PinCategory::None, MajorType::None, mic, audioGrabber, nullptr));
+    }
+};
+
+// Collects what a callback receives, from the streaming thread.
+struct Collector {
+    std::mutex mutex;
+    std::vector<std::vector<uint8_t>> samples;
+    std::atomic<int> calls{0};
+    size_t keep = 3;
+
+    SampleGrabber::BufferCallback Callback() {
+        return [this](const uint8_t* data, size_t length) {
+            std::lock_guard lock(mutex);
+            if (samples.size() < keep) samples.emplace_back(data, data + length);
+            ++calls;
+        };
+    }
+};
+
+using CaptureGraphRun = CaptureTest;
+
+TEST_F(CaptureGraphRun, TestCameraDeliversBottomUpBgrFramesAtItsOwnPace) {
+    Rig rig;
+    rig.Camera(TestCameraName, MakeRgbVideoType(SubType::RGB24, 352, 288));
+    Collector got;
+    rig.videoGrabber->SetCallback(got.Callback());
+    ASSERT_TRUE(rig.graph.Run()) << rig.graph.LastError();
+    ASSERT_TRUE(WaitUntil([&] { return got.calls >= 1; }));
+    const int atStart = got.calls;
+    SleepMs(2000);
+    const int inTwoSeconds = got.calls - atStart;
+    rig.graph.Stop();
+
+    // Paced at 15 frames a second by the clock, not as fast as the scene renders.
+    EXPECT_GE(inTwoSeconds, 10);
+    EXPECT_LE(inTwoSeconds, 40);
+
+    ASSERT_FALSE(got.samples.empty());
+    const auto& first = got.samples[0];
+    ASSERT_EQ(first.size(), size_t(352 * 288 * 3));
+    // The first frame is the scene at 0 ms, rows turned bottom-up.
+    TestCameraScene scene(352, 288, TestSceneConfigFromEnv());
+    std::vector<uint8_t> topDown(first.size());
+    scene.Render(0, topDown.data(), 352 * 3);
+    for (int row = 0; row < 288; ++row) {
+        ASSERT_TRUE(std::equal(first.begin() + row * 352 * 3, first.begin() + (row + 1) * 352 * 3,
+                               topDown.begin() + (287 - row) * 352 * 3))
+            << "row " << row;
+    }
+
+    auto connected = rig.videoGrabber->GetConnectedMediaType();
+    ASSERT_TRUE(connected);
+    EXPECT_EQ(connected->majortype, MajorType::Video);
+    EXPECT_EQ(connected->subtype, SubType::RGB24);
+    ASSERT_EQ(connected->cbFormat(), 88u);
+    auto vih = *connected->FormatAs<VIDEOINFOHEADER>();
+    EXPECT_EQ(vih.bmiHeader.biWidth, 352);
+    EXPECT_EQ(vih.bmiHeader.biHeight, 288);
+    EXPECT_EQ(vih.bmiHeader.biBitCount, 24);
+
+    std::vector<uint8_t> photo;
+    MediaType photoType;
+    ASSERT_TRUE(rig.videoGrabber->GetCurrentBuffer(photo, &photoType));
+    EXPECT_EQ(photo.size(), first.size());
+    EXPECT_TRUE(SameFormat(photoType, *connected));
+    EXPECT_EQ(rig.videoGrabber->SampleCount(), uint64_t(got.calls.load()));
+}
+
+TEST_F(CaptureGraphRun, GrabberTypeDecidesPixelFormatAndSize) {
+    struct Case {
+        SubType subtype;
+        int w, h;
+        size_t bytes;
+        int bits;
+    };
+    // The camera captures 320x240; the grabber asks for its own layout.
+    for (const Case& c : {Case{SubType::RGB32, 320, 240, 320 * 240 * 4, 32},
+                          Case{SubType::RGB555, 320, 240, 320 * 240 * 2, 16},
+                          Case{SubType::RGB24, 160, 120, 160 * 120 * 3, 24}}) {
+        SCOPED_TRACE(DescribeMediaType(MakeRgbVideoType(c.subtype, c.w, c.h)));
+        Rig rig;
+        rig.Camera(TestCameraName, MakeRgbVideoType(SubType::RGB24, 320, 240));
+        rig.videoGrabber->SetMediaType(MakeRgbVideoType(c.subtype, c.w, c.h));
+        Collector got;
+        rig.videoGrabber->SetCallback(got.Callback());
+        ASSERT_TRUE(rig.graph.Run());
+        ASSERT_TRUE(WaitUntil([&] { return got.calls >= 1; }));
+        rig.graph.Stop();
+        ASSERT_FALSE(got.samples.empty());
+        EXPECT_EQ(got.samples[0].size(), c.bytes);
+        auto vih = *rig.videoGrabber->GetConnectedMediaType()->FormatAs<VIDEOINFOHEADER>();
+        EXPECT_EQ(rig.videoGrabber->GetConnectedMediaType()->subtype, c.subtype);
+        EXPECT_EQ(vih.bmiHeader.biWidth, c.w);
+        EXPECT_EQ(vih.bmiHeader.biHeight, c.h);
+        EXPECT_EQ(vih.bmiHeader.biBitCount, c.bits);
+    }
+}
+
+TEST_F(CaptureGraphRun, TestMicrophoneDeliversPcmInTheChosenFormat) {
+    for (auto [rate, bits, channels] : {std::tuple{44100, 16, 2}, std::tuple{22050, 8, 1}}) {
+        SCOPED_TRACE(rate);
+        Rig rig;
+        rig.Microphone(MakePcmAudioType(rate, bits, channels));
+        std::atomic<size_t> bytes{0};
+        std::atomic<int> calls{0};
+        std::atomic<bool> misaligned{false};
+        const size_t frame = size_t(bits / 8 * channels);
+        rig.audioGrabber->SetCallback([&](const uint8_t*, size_t length) {
+            if (length == 0 || length % frame != 0) misaligned = true;
+            bytes += length;
+            ++calls;
+        });
+        ASSERT_TRUE(rig.graph.Run()) << rig.graph.LastError();
+        ASSERT_TRUE(WaitUntil([&] { return calls >= 3; }));
+        rig.graph.Stop();
+        EXPECT_FALSE(misaligned);
+        auto connected = rig.audioGrabber->GetConnectedMediaType();
+        ASSERT_TRUE(connected);
+        ASSERT_EQ(connected->cbFormat(), 18u);
+        auto wfx = *connected->FormatAs<WAVEFORMATEX>();
+        EXPECT_EQ(int(wfx.nSamplesPerSec), rate);
+        EXPECT_EQ(wfx.wBitsPerSample, bits);
+        EXPECT_EQ(wfx.nChannels, channels);
+        std::vector<uint8_t> last;
+        ASSERT_TRUE(rig.audioGrabber->GetCurrentBuffer(last));
+        EXPECT_EQ(last.size() % frame, 0u);
+    }
+}
+
+TEST_F(CaptureGraphRun, CameraAndMicrophoneRunInOneGraphAndTheWindowGetsTheNewestFrame) {
+    Rig rig;
+    rig.Camera(TestCameraName, MakeRgbVideoType(SubType::RGB24, 320, 240), true);
+    rig.Microphone(MakePcmAudioType(44100, 16, 2));
+    EXPECT_EQ(rig.window->NewestFrame(), nullptr);
+    ASSERT_TRUE(rig.graph.Run());
+    ASSERT_TRUE(WaitUntil([&] {
+        return rig.videoGrabber->SampleCount() >= 3 && rig.audioGrabber->SampleCount() >= 3 &&
+               rig.window->FramesDelivered() >= 3;
+    }));
+    auto frame = rig.window->NewestFrame();
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->Width, 320);
+    EXPECT_EQ(frame->Height, 240);
+    EXPECT_EQ(frame->Stride, 320 * 4);
+    EXPECT_EQ(frame->Pixels.size(), size_t(320 * 4 * 240));
+    ASSERT_TRUE(WaitUntil([&] { return rig.window->NewestFrame()->Sequence > frame->Sequence; }));
+
+    rig.graph.Stop();
+    EXPECT_TRUE(rig.window->NewestFrame());  // a stopped graph keeps the last picture
+    rig.graph.StopAndClear();
+    EXPECT_EQ(rig.window->NewestFrame(), nullptr);
+    EXPECT_FALSE(rig.videoGrabber->GetConnectedMediaType());
+}
+
+TEST_F(CaptureGraphRun, WindowFramesAreTopDownWhereGrabberFramesAreBottomUp) {
+    testsupport::TempDir dir;
+    const std::string clip = dir / "bars.avi";
+    ASSERT_TRUE(capturetest::MakeTestVideo(clip, 160, 120, 5, 10, "smpte"));  // a still picture
+    testsupport::ScopedEnv file("OCULARA_TEST_VIDEO_FILE", clip);
+    Rig rig;
+    rig.Camera(TestFileCameraName, MakeRgbVideoType(SubType::RGB24, 160, 120), true);
+    ASSERT_TRUE(rig.graph.Run()) << rig.graph.LastError();
+    ASSERT_TRUE(WaitUntil([&] { return rig.videoGrabber->SampleCount() > 0 && rig.window->NewestFrame(); }));
+    rig.graph.Stop();
+    std::vector<uint8_t> dib;
+    ASSERT_TRUE(rig.videoGrabber->GetCurrentBuffer(dib));
+    auto frame = rig.window->NewestFrame();
+    ASSERT_EQ(dib.size(), size_t(160 * 120 * 3));
+    for (int y : {0, 60, 119}) {
+        const uint8_t* windowRow = frame->Pixels.data() + size_t(y) * size_t(frame->Stride);
+        const uint8_t* dibRow = dib.data() + size_t(119 - y) * 160 * 3;
+        for (int x = 0; x < 160; ++x)
+            ASSERT_TRUE(std::equal(dibRow + x * 3, dibRow + x * 3 + 3, windowRow + x * 4)) << "x " << x << " y " << y;
+    }
+    // The picture is not symmetric, so the comparison above says which way up it is.
+    EXPECT_FALSE(std::equal(dib.begin(), dib.begin() + 160 * 3, dib.end() - 160 * 3));
+}
+
+TEST_F(CaptureGraphRun, PreviewWithoutGrabberFeedsOnlyTheWindow) {
+    Rig rig;
+    rig.graph.Activate();
+    ASSERT_TRUE(rig.camera->SetDevice(capturetest::OnlyDevice(DeviceCategory::VideoInput, TestCameraName)));
+    ASSERT_TRUE(rig.graph.AddFilter(rig.camera, "Video"));
+    ASSERT_TRUE(rig.graph.AddFilter(rig.window, "VideoWindow"));
+    ASSERT_TRUE(rig.camera->OutputPin()->SetFormat(MakeRgbVideoType(SubType::RGB24, 160, 120)));
+    ASSERT_TRUE(rig.builder.RenderStream(PinCategory::Preview, MajorType::Video, rig.camera, nullptr, rig.window));
+    ASSERT_TRUE(rig.graph.Run());
+    ASSERT_TRUE(WaitUntil([&] { return rig.window->NewestFrame() != nullptr; }));
+    EXPECT_EQ(rig.window->NewestFrame()->Width, 160);
+    rig.graph.Stop();
+    EXPECT_EQ(rig.videoGrabber->SampleCount(), 0u);
+}
+
+TEST_F(CaptureGraphRun, CallbackSwappedAndDetachedWhileRunningIsSafe) {
+    Rig rig;
+    rig.Camera(TestCameraName, MakeRgbVideoType(SubType::RGB24, 160, 120));
+    rig.Microphone(MakePcmAudioType(22050, 16, 1));
+    std::atomic<int> a{0}, b{0};
+    ASSERT_TRUE(rig.graph.Run());
+    for (int i = 0; i < 60; ++i) {
+        rig.videoGrabber->SetCallback([&](const uint8_t*, size_t) { ++a; });
+        rig.audioGrabber->SetCallback([&](const uint8_t*, size_t) { ++b; });
+        SleepMs(5);
+        rig.videoGrabber->SetCallback([&](const uint8_t*, size_t) { ++b; });
+        rig.audioGrabber->SetCallback({});
+        SleepMs(5);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return a + b > 0; }));
+    rig.videoGrabber->SetCallback({});
+    rig.audioGrabber->SetCallback({});
+    // Once detached, no call is running and none starts.
+    const int frozen = a + b;
+    const uint64_t samples = rig.videoGrabber->SampleCount();
+    ASSERT_TRUE(WaitUntil([&] { return rig.videoGrabber->SampleCount() >= samples + 3; }));
+    EXPECT_EQ(a + b, frozen);
+    rig.graph.Stop();
+}
+
+TEST_F(CaptureGraphRun, StopReturnsOnlyAfterTheLastCallbackEnded) {
+    Rig rig;
+    rig.Camera(TestCameraName, MakeRgbVideoType(SubType::RGB24, 160, 120));
+    std::atomic<bool> inside{false};
+    std::atomic<int> calls{0};
+    rig.videoGrabber->SetCallback([&](const uint8_t*, size_t) {
+        inside = true;
+        SleepMs(120);  // a slow detector
+        ++calls;
+        inside = false;
+    });
+    ASSERT_TRUE(rig.graph.Run());
+    ASSERT_TRUE(WaitUntil([&] { return inside.load(); }));
+    rig.graph.Stop();
+    EXPECT_FALSE(inside);
+    const int afterStop = calls;
+    SleepMs(200);
+    EXPECT_EQ(calls, afterStop);
+    EXPECT_FALSE(rig.graph.IsRunning());
+}
+
+TEST_F(CaptureGraphRun, TwentyStartsAndStopsInARow) {
+    Rig rig;
+    rig.Camera(TestCameraName, MakeRgbVideoType(SubType::RGB24, 160, 120));
+    rig.Microphone(MakePcmAudioType(22050, 16, 2));
+    std::atomic<int> frames{0};
+    rig.videoGrabber->SetCallback([&](const uint8_t*, size_t) { ++frames; });
+    for (int i = 0; i < 20; ++i) {
+        SCOPED_TRACE(i);
+        const int before = frames;
+        const uint64_t audioBefore = rig.audioGrabber->SampleCount();
+        ASSERT_TRUE(rig.graph.Run()) << rig.graph.LastError();
+        ASSERT_TRUE(WaitUntil([&] { return frames > before && rig.audioGrabber->SampleCount() > audioBefore; }));
+        rig.graph.Stop();
+    }
+    // The builder's connections survive a stop; clearing removes them.
+    rig.graph.StopAndClear();
+    ASSERT_TRUE(rig.graph.Run());
+    const int idle = frames;
+    SleepMs(200);
+    EXPECT_EQ(frames, idle);
+    rig.graph.Stop();
+    EXPECT_TRUE(rig.graph.Contains(*rig.camera));  // added by the caller, kept
+}
+
+TEST_F(CaptureGraphRun, FileCameraLoopsTheClipInRealTime) {
+    testsupport::TempDir dir;
+    const std::string clip = dir / "clip.avi";
+    ASSERT_TRUE(capturetest::MakeTestVideo(clip, 176, 144, 10, 20));  // half a second
+    testsupport::ScopedEnv file("OCULARA_TEST_VIDEO_FILE", clip);
+    Rig rig;
+    rig.Camera(TestFileCameraName, MakeRgbVideoType(SubType::RGB24, 176, 144));
+    Collector got;
+    got.keep = 12;
+    rig.videoGrabber->SetCallback(got.Callback());
+    ASSERT_TRUE(rig.graph.Run()) << rig.graph.LastError();
+    ASSERT_TRUE(WaitUntil([&] { return got.calls >= 1; }));
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitUntil([&] { return got.calls >= 25; }, 4000)) << got.calls;  // past two loops
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    rig.graph.Stop();
+    // 24 frame times of 50 ms: played at the file's pace, not as fast as it decodes.
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), 1000);
+    EXPECT_FALSE(rig.graph.Failed()) << rig.graph.LastError();
+    ASSERT_EQ(got.samples.size(), 12u);
+    EXPECT_EQ(got.samples[0].size(), size_t(DibStride(176, 24) * 144));
+    // The 11th frame is the first frame again.
+    EXPECT_EQ(got.samples[10], got.samples[0]);
+    EXPECT_NE(got.samples[1], got.samples[0]);
+}
+
+TEST_F(CaptureGraphRun, FailuresAreReportedNotCrashed) {
+    testsupport::TempDir dir;
+    const std::string junk = dir / "junk.avi";
+    testsupport::WriteFile(junk, std::string(4096, '\x5a'));
+    testsupport::ScopedEnv file("OCULARA_TEST_VIDEO_FILE", junk);
+    Rig rig;
+    rig.graph.Activate();
+    ASSERT_TRUE(rig.camera->SetDevice(capturetest::OnlyDevice(DeviceCategory::VideoInput, TestFileCameraName)));
+    ASSERT_TRUE(rig.builder.RenderStream(PinCategory::Preview, MajorType::None, rig.camera, rig.videoGrabber, nullptr));
+    EXPECT_FALSE(rig.graph.Run());
+    EXPECT_TRUE(rig.graph.Failed());
+    EXPECT_FALSE(rig.graph.LastError().empty());
+    EXPECT_FALSE(rig.graph.IsRunning());
+    rig.graph.Stop();
+    // The file is replaced by a real clip: the next run works and clears the failure.
+    ASSERT_TRUE(capturetest::MakeTestVideo(junk, 160, 120, 5, 10));
+    ASSERT_TRUE(rig.camera->SetDevice(capturetest::OnlyDevice(DeviceCategory::VideoInput, TestFileCameraName)));
+    ASSERT_TRUE(rig.graph.Run()) << rig.graph.LastError();
+    EXPECT_FALSE(rig.graph.Failed());
+    ASSERT_TRUE(WaitUntil([&] { return rig.videoGrabber->SampleCount() > 0; }));
+    rig.graph.Stop();
+}
+
+TEST_F(CaptureGraphRun, BuilderRefusesConnectionsThatCannotWork) {
+    Rig rig;
+    EXPECT_FALSE(rig.graph.AddFilter(rig.camera, "Video"));  // inactive
+    rig.graph.Activate();
+    ASSERT_TRUE(rig.camera->SetDevice(capturetest::OnlyDevice(DeviceCategory::VideoInput, TestCameraName)));
+    ASSERT_TRUE(rig.mic->SetDevice(capturetest::OnlyDevice(DeviceCategory::AudioInput, TestMicrophoneName)));
+    auto& b = rig.builder;
+    EXPECT_FALSE(b.RenderStream(PinCategory::Preview, MajorType::None, rig.camera, nullptr, nullptr));
+    EXPECT_FALSE(b.RenderStream(PinCategory::Preview, MajorType::Audio, rig.camera, rig.videoGrabber, nullptr));
+    EXPECT_FALSE(b.RenderStream(PinCategory::None, MajorType::None, rig.mic, rig.audioGrabber, rig.window));
+    EXPECT_FALSE(b.RenderStream(PinCategory::None, MajorType::None, rig.mic, nullptr, nullptr));
+    EXPECT_FALSE(b.RenderStream(PinCategory::Preview, MajorType::None, std::make_shared<SourceFilter>(),
+                                rig.videoGrabber, nullptr));
+    rig.audioGrabber->SetMediaType(MakePcmAudioType(44100, 16, 2));
+    EXPECT_FALSE(b.RenderStream(PinCategory::Preview, MajorType::None, rig.camera, rig.audioGrabber, nullptr));
+    EXPECT_TRUE(rig.graph.Filters().empty());
+
+    ASSERT_TRUE(b.RenderStream(PinCategory::Preview, MajorType::Video, rig.camera, rig.videoGrabber, nullptr));
+    EXPECT_FALSE(b.RenderStream(PinCategory::Preview, MajorType::Video, rig.camera, rig.videoGrabber, nullptr));
+    EXPECT_EQ(rig.graph.Filters().size(), 2u);  // added on the way, by the builder
+    ASSERT_TRUE(rig.graph.Run());
+    EXPECT_FALSE(b.RenderStream(PinCategory::None, MajorType::None, rig.mic, rig.audioGrabber, nullptr));
+    EXPECT_FALSE(rig.camera->SetDevice(capturetest::OnlyDevice(DeviceCategory::VideoInput, TestCameraName)));
+    rig.graph.StopAndClear();
+    EXPECT_TRUE(rig.graph.Filters().empty());
+    EXPECT_TRUE(rig.camera->SetDevice(capturetest::OnlyDevice(DeviceCategory::VideoInput, TestCameraName)));
+
+    // Removing a filter drops its connections.
+    ASSERT_TRUE(b.RenderStream(PinCategory::Preview, MajorType::Video, rig.camera, rig.videoGrabber, nullptr));
+    ASSERT_TRUE(rig.graph.RemoveFilter(*rig.videoGrabber));
+    ASSERT_TRUE(rig.graph.Run());
+    SleepMs(200);
+    EXPECT_EQ(rig.videoGrabber->SampleCount(), 0u);
+    rig.graph.Deactivate();
+    EXPECT_FALSE(rig.graph.IsActive());
+    EXPECT_TRUE(rig.graph.Filters().empty());
+}
+
+TEST_F(CaptureGraphRun, TestCameraControlsChangeThePictureLive) {
+    Rig rig;
+    rig.Camera(TestCameraName, MakeRgbVideoType(SubType::RGB24, 160, 120));
+    auto controls = rig.camera->GetControls();
+    ASSERT_EQ(controls.size(), 2u);
+    EXPECT_EQ(controls[0].Value, 50);
+    EXPECT_FALSE(rig.camera->SetControl("hue", 10));
+    ASSERT_TRUE(rig.graph.Run());
+    ASSERT_TRUE(WaitUntil([&] { return rig.videoGrabber->SampleCount() >= 2; }));
+    std::vector<uint8_t> before, after;
+    ASSERT_TRUE(rig.videoGrabber->GetCurrentBuffer(before));
+    ASSERT_TRUE(rig.camera->SetControl(controls[0].Id, 100));
+    const uint64_t seen = rig.videoGrabber->SampleCount();
+    ASSERT_TRUE(WaitUntil([&] { return rig.videoGrabber->SampleCount() >= seen + 2; }));
+    ASSERT_TRUE(rig.videoGrabber->GetCurrentBuffer(after));
+    rig.graph.Stop();
+    EXPECT_EQ(rig.camera->GetControls()[0].Value, 100);
+    long sumBefore = 0, sumAfter = 0;
+    for (uint8_t v : before) sumBefore += v;
+    for (uint8_t v : after) sumAfter += v;
+    EXPECT_GT(sumAfter, sumBefore);
+}
+
+}  // namespace
