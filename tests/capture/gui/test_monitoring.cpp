@@ -109,7 +109,7 @@ TEST_F(MonitoringTest, StartCalibratesBothDetectorsAndStopSwitchesEverythingOff)
 
     capture::CaptureComponents& c = w.Capture();
     ASSERT_TRUE(RunUntil([&] { return c.videoDetector.State.load() == capture::Calibrating; }, 8000));
-    ASSERT_TRUE(RunUntil([&] { return w.lb_pv->isEnabled() && w.ProgressBar1->isVisible(); }, 3000));
+    ASSERT_TRUE(RunUntil([&] { return w.lb_pv->isEnabled() && !w.ProgressBar1->isHidden(); }, 3000));
     ASSERT_TRUE(RunUntil([&] { return c.audioDetector.State.load() >= capture::Calibrating; }, 8000));
 
     w.Button2Click();  // during calibration
@@ -119,8 +119,8 @@ TEST_F(MonitoringTest, StartCalibratesBothDetectorsAndStopSwitchesEverythingOff)
     EXPECT_TRUE(w.Button1->isEnabled());
     EXPECT_FALSE(w.Button2->isEnabled());
     EXPECT_FALSE(w.ControllaEventi_Timer->Enabled());
-    EXPECT_FALSE(w.Label3->isVisible());
-    EXPECT_TRUE(RunUntil([&] { return !w.lb_pv->isEnabled() && !w.ProgressBar1->isVisible() &&
+    EXPECT_TRUE(w.Label3->isHidden());
+    EXPECT_TRUE(RunUntil([&] { return !w.lb_pv->isEnabled() && !!w.ProgressBar1->isHidden() &&
                                       !w.AggCalibVideo->Enabled(); }, 1500));
 }
 

@@ -48,6 +48,7 @@ protected:
         return w;
     }
 
+    testsupport::ScopedEnv testDevices_{"OCULARA_TEST_DEVICES", std::string("1")};
     testsupport::TempDir dir_;
     std::string savedProgramDir_;
     std::unique_ptr<TPri> window_;
