@@ -251,6 +251,7 @@ void TPri::BuildPreviewPanel(QWidget* client) {
     auto precision = [&](const char* labelName, const char* text, const char* barName, const char* progressName,
                          int top, QLabel*& label, TMioIndicatore*& bar, QProgressBar*& progress) {
         label = Place(new QLabel(QString::fromUtf8(text), p), labelName, 8, top + 2, 214, 14);
+        label->setEnabled(false);  // greyed until its detector calibrates
         bar = new TMioIndicatore(p);
         bar->setObjectName(barName);
         bar->move(224, top);

@@ -64,8 +64,9 @@ TEST_F(TPriTest, DefaultsGiveTheDesignedStartState) {
     EXPECT_TRUE(Find<QCheckBox>("CheckBox3")->isChecked());
     EXPECT_TRUE(Find<QCheckBox>("CheckBox3")->isEnabled());
     EXPECT_FALSE(Find<QWidget>("Button2")->isEnabled());
-    EXPECT_FALSE(Find<QWidget>("Button5")->isEnabled());
-    EXPECT_FALSE(Find<QWidget>("Button7")->isEnabled());
+    EXPECT_TRUE(Find<QWidget>("Button5")->isEnabled());  // the test devices are there
+    EXPECT_TRUE(Find<QWidget>("Button7")->isEnabled());
+    EXPECT_FALSE(Find<QWidget>("lb_pv")->isEnabled());
     EXPECT_FALSE(Find<QWidget>("MioIndicatore1")->isEnabled());
     EXPECT_FALSE(Find<QWidget>("Label3")->isVisibleTo(&w));
     EXPECT_EQ(Find<QLineEdit>("Edit1")->text(), "2");
