@@ -16,7 +16,7 @@ using capturetest::WaitUntil;
 
 namespace {
 
-enum FakeKind { FakeYuy2Camera, FakeJpegCamera, FakeBrokenCamera, FakeMicrophone, FakeMonitor };
+enum FakeKind { FakeYuy2Camera, FakeJpegCamera, FakeBrokenCamera, FakeUnpluggedCamera, FakeMicrophone, FakeMonitor };
 
 }  // namespace
 
@@ -51,6 +51,9 @@ static GstElement* fake_device_create_element(GstDevice* device, const gchar* na
         g_object_set(e, "location", "/nonexistent/video0", nullptr);
         return e;
     }
+    case FakeUnpluggedCamera:
+        // Works for a few frames, then fails as a camera pulled out of its socket.
+        return gst_parse_bin_from_description("videotestsrc is-live=true ! identity error-after=8", TRUE, nullptr);
     default: {
         GstElement* e = gst_element_factory_make("audiotestsrc", name);
         g_object_set(e, "is-live", TRUE, nullptr);
@@ -91,6 +94,9 @@ static GList* fake_provider_probe(GstDeviceProvider*) {
     list = g_list_append(list, MakeFake(FakeBrokenCamera, "Camera occupata",
                                         "video/x-raw,format=YUY2,width=160,height=120,framerate=30/1",
                                         "Video/Source", "/dev/video4"));
+    list = g_list_append(list, MakeFake(FakeUnpluggedCamera, "Webcam staccata",
+                                        "video/x-raw,format=YUY2,width=160,height=120,framerate=30/1",
+                                        "Video/Source", "/dev/video6"));
     list = g_list_append(list, MakeFake(FakeMicrophone, "Microfono finto",
                                         "audio/x-raw,format=S16LE,layout=interleaved,rate=[ 16000, 44100 ],"
                                         "channels=[ 1, 2 ]",
@@ -131,6 +137,7 @@ protected:
         std::vector<DeviceInfo> out;
         for (auto& d : EnumerateDevices(c))
             if (d.FriendlyName.find("fint") != std::string::npos || d.FriendlyName == "Camera occupata" ||
+                d.FriendlyName == "Webcam staccata" ||
                 d.FriendlyName.find("Monitor of") == 0)
                 out.push_back(d);
         return out;
@@ -155,10 +162,11 @@ struct OneSource {
 
 TEST_F(CaptureDeviceMonitor, ListsSourcesSortedByNameAndSkipsMonitorsOfOutputs) {
     auto video = Fakes(DeviceCategory::VideoInput);
-    ASSERT_EQ(video.size(), 3u);
+    ASSERT_EQ(video.size(), 4u);
     EXPECT_EQ(video[0].FriendlyName, "Camera occupata");
     EXPECT_EQ(video[1].FriendlyName, "Webcam finta");
     EXPECT_EQ(video[2].FriendlyName, "Webcam finta");
+    EXPECT_EQ(video[3].FriendlyName, "Webcam staccata");
     // Two cameras of one name keep their places: the one on /dev/video0 first.
     SourceFilter first;
     ASSERT_TRUE(first.SetDevice(video[1]));
@@ -173,7 +181,7 @@ TEST_F(CaptureDeviceMonitor, ListsSourcesSortedByNameAndSkipsMonitorsOfOutputs) 
 
 TEST_F(CaptureDeviceMonitor, CameraListsRgb24PerSizeThenNativeRgbThenItsOwnFormats) {
     auto video = Fakes(DeviceCategory::VideoInput);
-    ASSERT_EQ(video.size(), 3u);
+    ASSERT_EQ(video.size(), 4u);
     SourceFilter camera;
     ASSERT_TRUE(camera.SetDevice(video[2]));
     auto types = camera.OutputPin()->EnumMediaTypes();
@@ -198,7 +206,7 @@ TEST_F(CaptureDeviceMonitor, CameraListsRgb24PerSizeThenNativeRgbThenItsOwnForma
 
 TEST_F(CaptureDeviceMonitor, CamerasDeliverRgbWhateverTheirOwnFormat) {
     auto video = Fakes(DeviceCategory::VideoInput);
-    ASSERT_EQ(video.size(), 3u);
+    ASSERT_EQ(video.size(), 4u);
     struct Case {
         size_t device;
         MediaType format;
@@ -234,7 +242,7 @@ TEST_F(CaptureDeviceMonitor, CamerasDeliverRgbWhateverTheirOwnFormat) {
 
 TEST_F(CaptureDeviceMonitor, ACameraThatCannotBeOpenedFailsTheRunWithAReason) {
     auto video = Fakes(DeviceCategory::VideoInput);
-    ASSERT_EQ(video.size(), 3u);
+    ASSERT_EQ(video.size(), 4u);
     OneSource s;
     EXPECT_FALSE(s.Run(video[0], MakeRgbVideoType(SubType::RGB24, 160, 120)));
     EXPECT_TRUE(s.graph.Failed());
@@ -250,6 +258,26 @@ TEST_F(CaptureDeviceMonitor, ACameraThatCannotBeOpenedFailsTheRunWithAReason) {
     EXPECT_FALSE(s.graph.Failed());
     ASSERT_TRUE(WaitUntil([&] { return s.grabber->SampleCount() >= 1; }));
     s.graph.Stop();
+}
+
+TEST_F(CaptureDeviceMonitor, ACameraLostWhileRunningStopsDeliveringAndSaysWhy) {
+    auto video = Fakes(DeviceCategory::VideoInput);
+    ASSERT_EQ(video.size(), 4u);
+    OneSource s;
+    std::atomic<int> calls{0};
+    s.grabber->SetCallback([&](const uint8_t*, size_t) { ++calls; });
+    ASSERT_TRUE(s.Run(video[3], MakeRgbVideoType(SubType::RGB24, 160, 120))) << s.graph.LastError();
+    ASSERT_TRUE(WaitUntil([&] { return s.graph.Failed(); }));
+    EXPECT_NE(s.graph.LastError().find("Webcam staccata"), std::string::npos) << s.graph.LastError();
+    EXPECT_LE(calls, 8);
+    const int atFailure = calls;
+    capturetest::SleepMs(300);
+    EXPECT_EQ(calls, atFailure);
+    EXPECT_TRUE(s.graph.IsRunning());  // until the caller stops it
+    s.graph.Stop();
+    EXPECT_TRUE(s.graph.Failed());  // the reason stays readable after the stop
+    std::vector<uint8_t> last;
+    EXPECT_EQ(s.grabber->GetCurrentBuffer(last), atFailure > 0);
 }
 
 TEST_F(CaptureDeviceMonitor, MicrophoneOffersTheRatesItTakesAndOneLineNamedAfterIt) {
