@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -48,7 +49,7 @@ std::string DeviceString(const GstStructure* props, const char* key) {
 std::string StableKey(GstDevice* device) {
     GstPtr<GstStructure> props(gst_device_get_properties(device));
     for (const char* key : {"api.v4l2.path", "device.path", "object.path", "node.name", "device.string",
-                            "alsa.card", "udev-probed"}) {
+                            "alsa.card"}) {
         std::string v = DeviceString(props.get(), key);
         if (!v.empty()) return v;
     }

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 #include "platform/CaptureInternal.h"
@@ -250,9 +251,11 @@ public:
             if (buffer) gst_buffer_unref(buffer);
             return;
         }
+        const int stride = GST_VIDEO_INFO_PLANE_STRIDE(&self->info_, 0);
+        if (stride != self->scene_.Width() * 3) std::memset(map.data, 0, map.size);  // the scene skips row padding
         const uint64_t n = self->frame_++;
         // The scene's clock is the stream's own: intruders come at fixed times from the start.
-        self->scene_.Render(n * 1000 / TestFps, map.data, GST_VIDEO_INFO_PLANE_STRIDE(&self->info_, 0));
+        self->scene_.Render(n * 1000 / TestFps, map.data, stride);
         gst_buffer_unmap(buffer, &map);
         GST_BUFFER_PTS(buffer) = gst_util_uint64_scale(n, GST_SECOND, TestFps);
         GST_BUFFER_DURATION(buffer) = gst_util_uint64_scale(n + 1, GST_SECOND, TestFps) - GST_BUFFER_PTS(buffer);
