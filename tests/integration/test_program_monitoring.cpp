@@ -8,7 +8,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <cstdio>
 #include <sstream>
+#include <vector>
 #include <sys/wait.h>
 #include <thread>
 
@@ -27,13 +29,25 @@ void WriteAutostartHive(const ProgramRunner& program) {
                            "\"AvviaMonitoraggio\"=\"1\"\n");
 }
 
-int CountLines(const std::string& text, const std::string& needle) {
-    std::istringstream in(text);
+// Seconds of the day of the log lines whose type ends in `kind`
+// ("d/m/yy hh:nn:ss" TAB type TAB description).
+std::vector<int> EventSeconds(const std::string& log, const std::string& kind) {
+    std::vector<int> seconds;
+    std::istringstream in(log);
     std::string line;
-    int n = 0;
-    while (std::getline(in, line))
-        if (line.find(needle) != std::string::npos) ++n;
-    return n;
+    while (std::getline(in, line)) {
+        const size_t tab = line.find('\t');
+        if (tab == std::string::npos || line.find(kind + "\t", tab) == std::string::npos) continue;
+        int h = 0, m = 0, s = 0;
+        if (std::sscanf(line.substr(line.find(' ') + 1, 8).c_str(), "%d:%d:%d", &h, &m, &s) == 3)
+            seconds.push_back(h * 3600 + m * 60 + s);
+    }
+    return seconds;
+}
+
+// Events of two intruders at least `gap` seconds apart.
+bool TwoIntruders(const std::vector<int>& seconds, int gap) {
+    return !seconds.empty() && (seconds.back() - seconds.front() + 86400) % 86400 >= gap;  // past midnight too
 }
 
 }  // namespace
@@ -48,9 +62,10 @@ TEST(ProgramMonitoring, EveryIntruderGivesAMovementAndANoiseEvent) {
     const bool two = integration::WaitFor(
         [&] {
             const std::string log = ReadFile(program.LogPath());
-            return CountLines(log, "movimenti sospetti\t") >= 2 && CountLines(log, "rumori sospetti\t") >= 2;
+            return TwoIntruders(EventSeconds(log, "movimenti sospetti"), 20) &&
+                   TwoIntruders(EventSeconds(log, "rumori sospetti"), 20);
         },
-        75s);
+        90s);
     const std::string log = ReadFile(program.LogPath());
     EXPECT_TRUE(two) << log;
     EXPECT_NE(log.find("Eventi classificati con alta pericolosit\xE0: attivazione allarmi in corso ..."),
