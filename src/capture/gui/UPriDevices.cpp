@@ -201,11 +201,18 @@ void TPri::BuildCaptureGraph(bool video, bool audio, GraphMode mode) {
         if (formatChosen) c.AudioSampleGrabber->SetMediaType(c.AudioMediaTypes.at(c.AudioFormats[format].index));
     }
 
+    ConnectBranches(video && videoDevice >= 0, audio && audioDevice >= 0, mode);
+}
+
+// Monitoring: camera -> grabber -> window, microphone -> grabber. Preview:
+// the camera straight to the window.
+void TPri::ConnectBranches(bool video, bool audio, GraphMode mode) {
+    capture::CaptureComponents& c = *capture_;
     platform::CaptureGraphBuilder builder(c.FilterGraph);
-    if (video && videoDevice >= 0)
+    if (video)
         builder.RenderStream(platform::PinCategory::Preview, platform::MajorType::None, c.VideoSourceFilter,
-                             monitoring ? c.VideoSampleGrabber : nullptr, c.VideoRenderer);
-    if (audio && audioDevice >= 0)
+                             mode == GraphMode::Monitoring ? c.VideoSampleGrabber : nullptr, c.VideoRenderer);
+    if (audio)
         builder.RenderStream(platform::PinCategory::None, platform::MajorType::None, c.AudioSourceFilter,
                              c.AudioSampleGrabber, nullptr);
 }

@@ -217,12 +217,3 @@ void TPri::VolTimerTimer() {
 void TPri::ControllaEventi_TimerTimer() {
     if (capture_->EventCounters.TakeNextEvent(GestisciEvento_Timer->Tag == 0)) GestisciEvento_Timer->SetEnabled(true);
 }
-
-// The dispatcher's first step: the summary line of the event. The
-// reactions come with the alarm actions.
-void TPri::GestisciEvento_TimerTimer() {
-    GestisciEvento_Timer->SetEnabled(false);
-    GestisciEvento_Timer->Tag = 1;
-    alarms::LogEventSummary(capture_->EventCounters.CurrentEvent(), Settings.Attiva_AllarmiSuSospetti);
-    GestisciEvento_Timer->Tag = 0;
-}

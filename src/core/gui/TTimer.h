@@ -3,6 +3,7 @@
 // (start/stop) and Tag (the busy mark of the channel it drives).
 
 #include <QTimer>
+#include <atomic>
 
 class TTimer : public QTimer {
     Q_OBJECT
@@ -25,5 +26,7 @@ public:
         if (isActive()) start();
     }
 
-    int Tag = 0;  // main thread only, or atomically by the channel's worker
+    // Set on the main thread; the SMS and e-mail workers clear theirs and
+    // read the other one's, hence atomic.
+    std::atomic<int> Tag{0};
 };

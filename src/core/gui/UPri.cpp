@@ -125,6 +125,7 @@ TPri::TPri(QWidget* parent) : QMainWindow(parent), capture_(std::make_unique<cap
     BuildTimers();
     ConnectSwitchRules();
     ConnectCaptureControls();
+    ConnectAlarmTimers();
 
     // Design-time size, centred; the creation handler maximises.
     resize(790, 524 + menuBar()->sizeHint().height());
@@ -366,7 +367,6 @@ void TPri::BuildTimers() {
     connect(AggCalibAudio, &QTimer::timeout, this, &TPri::AggCalibAudioTimer);
     connect(VolTimer, &QTimer::timeout, this, &TPri::VolTimerTimer);
     connect(ControllaEventi_Timer, &QTimer::timeout, this, &TPri::ControllaEventi_TimerTimer);
-    connect(GestisciEvento_Timer, &QTimer::timeout, this, &TPri::GestisciEvento_TimerTimer);
 }
 
 // Creation handler, in its fixed order.
@@ -467,11 +467,11 @@ void TPri::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-// Close handler, in its fixed order. Stopping the sound comes with the
-// alarm actions.
+// Close handler, in its fixed order.
 void TPri::FormClose() {
     Button2Click();
     QApplication::processEvents();
+    FermaAllarmeSonoro_TimerTimer();
     QApplication::processEvents();
     QApplication::processEvents();
     capture_->VideoDeviceInfos.clear();

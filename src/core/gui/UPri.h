@@ -6,9 +6,17 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace capture {
 struct CaptureComponents;
+}
+namespace alarms {
+struct PhotoOutcome;
+}
+namespace platform {
+class Filter;
 }
 
 class QCheckBox;
@@ -67,6 +75,16 @@ public:
     void ControllaEventi_TimerTimer();
     void GestisciEvento_TimerTimer();
 
+    // Alarm actions and periodic notifications.
+    void StartSoundAlarm();
+    void FermaAllarmeSonoro_TimerTimer();
+    alarms::PhotoOutcome TakePhoto();
+    bool StartRecording();
+    void Ferma_RegAviTimer();  // StopRecording
+    void RunAlarmFile();
+    void AttivaNotifiche_TimerTimer();  // QueueNotification
+    std::string NomeFileAvi;  // the recording last started
+
     capture::CaptureComponents& Capture() { return *capture_; }
 
     // Settings dialogs, opened by the menus and the alarm captions.
@@ -96,6 +114,10 @@ private:
     void AttachEventLog();
     void AddLogRow(int icon, const QString& dateTime, const QString& type, const QString& description);
     void ConnectCaptureControls();
+    void ConnectAlarmTimers();
+    void PauseDetectors();   // saves both states, sets both Idle
+    void ResumeDetectors();  // next analyses 3000 / 500 ms from now, states restored
+    void ConnectBranches(bool video, bool audio, GraphMode mode);
     void ConfigureDetectors();
     void AttachDetectorHooks();
     void ShowFormatRefused(const char* text, std::function<void()> dismissed);
@@ -189,5 +211,7 @@ public:
 private:
     bool closing_ = false;
     int label3Tag_ = 0;  // blink counter of the calibration notice
+    std::vector<std::shared_ptr<platform::Filter>> extraFilters_;  // compressors of the recording
+    uint8_t savedVideoState_ = 0, savedAudioState_ = 0;  // detectors paused around a rebuild
     std::unique_ptr<capture::CaptureComponents> capture_;
 };
