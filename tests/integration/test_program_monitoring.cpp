@@ -20,13 +20,15 @@ using testsupport::ReadFile;
 
 namespace {
 
-// A hive that starts monitoring by itself and leaves everything else at its default.
+// A hive that starts monitoring by itself, with the alarm sound off (while
+// it plays the noise detector is deaf), the rest at its defaults.
 void WriteAutostartHive(const ProgramRunner& program) {
     std::filesystem::create_directories(std::filesystem::path(program.HivePath()).parent_path());
     testsupport::WriteFile(program.HivePath(),
                            "Windows Registry Editor Version 5.00\n\n"
                            "[HKEY_CURRENT_USER\\Software\\Brevant\\OCL]\n"
-                           "\"AvviaMonitoraggio\"=\"1\"\n");
+                           "\"AvviaMonitoraggio\"=\"1\"\n"
+                           "\"Allarme_Sonoro\"=\"0\"\n");
 }
 
 // Seconds of the day of the log lines whose type ends in `kind`
