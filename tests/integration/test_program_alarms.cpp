@@ -1,0 +1,225 @@
+// The real program on the test devices with the local alarm actions on:
+// an intruder sounds the alarm, takes a photo, records an AVI and runs a
+// program; detection goes on after the recording.
+
+#include "ProgramRunner.h"
+#include "platform/TestDevices.h"
+
+#include <gst/pbutils/pbutils.h>
+#include <gtest/gtest.h>
+#include <jpeglib.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+#include <sys/wait.h>
+#include <vector>
+
+using namespace std::chrono_literals;
+using integration::ProgramRunner;
+using testsupport::ReadFile;
+
+namespace {
+
+void WriteHive(const ProgramRunner& program, const std::string& values) {
+    std::filesystem::create_directories(std::filesystem::path(program.HivePath()).parent_path());
+    testsupport::WriteFile(program.HivePath(), "Windows Registry Editor Version 5.00\n\n"
+                                               "[HKEY_CURRENT_USER\\Software\\Brevant\\OCL]\n"
+                                               "\"AvviaMonitoraggio\"=\"1\"\n" + values);
+}
+
+// The text after `prefix` on the first log line that holds it ("" if none).
+std::string AfterPrefix(const std::string& log, const std::string& prefix) {
+    const size_t at = log.find(prefix);
+    if (at == std::string::npos) return "";
+    const size_t start = at + prefix.size();
+    return log.substr(start, log.find('\r', start) - start);
+}
+
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;  // top row first
+};
+
+Picture DecodeJpeg(const std::string& bytes) {
+    Picture p;
+    jpeg_decompress_struct cinfo;
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    if (jpeg_read_header(&cinfo, TRUE) == JPEG_HEADER_OK) {
+        cinfo.out_color_space = JCS_RGB;
+        jpeg_start_decompress(&cinfo);
+        p.width = static_cast<int>(cinfo.output_width);
+        p.height = static_cast<int>(cinfo.output_height);
+        p.rgb.resize(static_cast<size_t>(p.width) * p.height * 3);
+        while (cinfo.output_scanline < cinfo.output_height) {
+            JSAMPROW row = p.rgb.data() + static_cast<size_t>(cinfo.output_scanline) * p.width * 3;
+            jpeg_read_scanlines(&cinfo, &row, 1);
+        }
+        jpeg_finish_decompress(&cinfo);
+    }
+    jpeg_destroy_decompress(&cinfo);
+    return p;
+}
+
+Picture DecodeBmp24(const std::string& bytes) {
+    Picture p;
+    if (bytes.size() < 54 || bytes.compare(0, 2, "BM") != 0) return p;
+    int32_t w, h;
+    uint16_t bits;
+    uint32_t offset;
+    std::memcpy(&offset, bytes.data() + 10, 4);
+    std::memcpy(&w, bytes.data() + 18, 4);
+    std::memcpy(&h, bytes.data() + 22, 4);
+    std::memcpy(&bits, bytes.data() + 28, 2);
+    if (bits != 24 || w <= 0 || h == 0) return p;
+    const int rows = h < 0 ? -h : h;
+    const size_t stride = (static_cast<size_t>(w) * 3 + 3) / 4 * 4;
+    if (bytes.size() < offset + stride * rows) return p;
+    p.width = w;
+    p.height = rows;
+    p.rgb.resize(static_cast<size_t>(w) * rows * 3);
+    for (int y = 0; y < rows; ++y) {
+        const int fileRow = h > 0 ? rows - 1 - y : y;  // bottom-up files start with the last row
+        const auto* src = reinterpret_cast<const uint8_t*>(bytes.data()) + offset + stride * fileRow;
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c) p.rgb[(static_cast<size_t>(y) * w + x) * 3 + c] = src[x * 3 + 2 - c];
+    }
+    return p;
+}
+
+// Mean difference of a photo from the quiet test scene, as is and upside down.
+std::pair<double, double> DistanceFromScene(const Picture& photo) {
+    platform::TestCameraScene scene(photo.width, photo.height, platform::TestSceneConfig{});
+    std::vector<uint8_t> bgr(static_cast<size_t>(photo.width) * photo.height * 3);
+    scene.Render(0, bgr.data(), photo.width * 3);
+    double upright = 0, flipped = 0;
+    for (int y = 0; y < photo.height; ++y)
+        for (int x = 0; x < photo.width; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const int p = photo.rgb[(static_cast<size_t>(y) * photo.width + x) * 3 + c];
+                const int s = bgr[(static_cast<size_t>(y) * photo.width + x) * 3 + 2 - c];
+                const int f = bgr[(static_cast<size_t>(photo.height - 1 - y) * photo.width + x) * 3 + 2 - c];
+                upright += std::abs(p - s);
+                flipped += std::abs(p - f);
+            }
+    const double n = static_cast<double>(photo.rgb.size());
+    return {upright / n, flipped / n};
+}
+
+struct Media {
+    bool ok = false;
+    double seconds = 0;
+    int width = 0, height = 0;
+    bool audio = false;
+};
+
+Media Discover(const std::string& path) {
+    gst_init(nullptr, nullptr);
+    Media m;
+    GError* error = nullptr;
+    GstDiscoverer* discoverer = gst_discoverer_new(10 * GST_SECOND, &error);
+    if (!discoverer) return m;
+    gchar* uri = gst_filename_to_uri(path.c_str(), nullptr);
+    GstDiscovererInfo* info = gst_discoverer_discover_uri(discoverer, uri, &error);
+    if (info && gst_discoverer_info_get_result(info) == GST_DISCOVERER_OK) {
+        m.ok = true;
+        m.seconds = static_cast<double>(gst_discoverer_info_get_duration(info)) / GST_SECOND;
+        GList* videos = gst_discoverer_info_get_video_streams(info);
+        if (videos) {
+            auto* v = GST_DISCOVERER_VIDEO_INFO(videos->data);
+            m.width = static_cast<int>(gst_discoverer_video_info_get_width(v));
+            m.height = static_cast<int>(gst_discoverer_video_info_get_height(v));
+        }
+        GList* audios = gst_discoverer_info_get_audio_streams(info);
+        m.audio = audios != nullptr;
+        gst_discoverer_stream_info_list_free(videos);
+        gst_discoverer_stream_info_list_free(audios);
+    }
+    if (info) gst_discoverer_info_unref(info);
+    if (error) g_error_free(error);
+    g_free(uri);
+    g_object_unref(discoverer);
+    return m;
+}
+
+}  // namespace
+
+TEST(ProgramAlarms, AnIntruderSetsOffEveryLocalAction) {
+    testsupport::TempDir home;
+    ProgramRunner program(home.path());
+    program.env["OCULARA_TEST_INTRUDER_SECONDS"] = "25";
+    const std::string fotoDir = home / "foto/", videoDir = home / "video/", marker = home / "eseguito";
+    std::filesystem::create_directories(fotoDir);
+    std::filesystem::create_directories(videoDir);
+    const std::string script = home / "allarme.sh";
+    testsupport::WriteFile(script, "#!/bin/sh\necho eseguito >> '" + marker + "'\n");
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    WriteHive(program, "\"Allarme_Sonoro\"=\"1\"\n\"DuarataAllarmeSonoro\"=dword:00000002\n"
+                       "\"Allarme_Foto\"=\"1\"\n\"Foto_Formato\"=dword:00000001\n\"Foto_Dir\"=\"" + fotoDir + "\"\n"
+                       "\"Allarme_RegAvi\"=\"1\"\n\"RegAvi_RegistraAudio\"=\"1\"\n\"RegAvi_Dir\"=\"" + videoDir + "\"\n"
+                       "\"RegAvi_DurataRegistrazione\"=dword:00000004\n"
+                       "\"Allarme_File\"=\"1\"\n\"File_Nome\"=\"" + script + "\"\n");
+    program.Start();
+
+    const auto logged = [&](const char* text) { return ReadFile(program.LogPath()).find(text) != std::string::npos; };
+    ASSERT_TRUE(integration::WaitFor([&] { return logged("Eseguito file "); }, 60s)) << ReadFile(program.LogPath());
+    const std::string log = ReadFile(program.LogPath());
+    EXPECT_NE(log.find("\tAllarme\tAttivato allarme sonoro\r\n"), std::string::npos);
+    const std::string photo = AfterPrefix(log, "Scattata foto, nome file: ");
+    const std::string avi = AfterPrefix(log, "Attivata registrazione Audio/Video, nome file: ");
+    ASSERT_FALSE(photo.empty()) << log;
+    ASSERT_FALSE(avi.empty()) << log;
+    EXPECT_EQ(photo.rfind(fotoDir + "OCL-", 0), 0u);
+    EXPECT_EQ(photo.substr(photo.size() - 4), ".jpg");
+    EXPECT_EQ(AfterPrefix(log, "Eseguito file "), script);
+    EXPECT_TRUE(integration::WaitFor([&] { return testsupport::PathExists(marker); }, 5s));
+
+    const Picture picture = DecodeJpeg(ReadFile(photo));
+    EXPECT_EQ(picture.width, 352);
+    EXPECT_EQ(picture.height, 288);
+    if (picture.width > 0) {
+        const auto [upright, flipped] = DistanceFromScene(picture);
+        EXPECT_LT(upright, flipped / 2) << "the photo is upside down";
+    }
+
+    // Detection comes back after the recording: the next intruder (50 s) is seen.
+    const auto eventsAfter = [&](size_t from) {
+        return ReadFile(program.LogPath()).find("movimenti sospetti\t", from) != std::string::npos;
+    };
+    const size_t end = log.size();
+    EXPECT_TRUE(integration::WaitFor([&] { return eventsAfter(end) && ReadFile(program.LogPath()).size() > end; },
+                                     45s));
+    ASSERT_TRUE(program.Stop(SIGTERM));
+
+    const Media media = Discover(avi);
+    ASSERT_TRUE(media.ok) << avi;
+    EXPECT_EQ(media.width, 352);
+    EXPECT_EQ(media.height, 288);
+    EXPECT_TRUE(media.audio);
+    EXPECT_NEAR(media.seconds, 4.0, 1.5);
+}
+
+TEST(ProgramAlarms, ABitmapPhotoIsUprightAtTheCameraSize) {
+    testsupport::TempDir home;
+    ProgramRunner program(home.path());
+    program.env["OCULARA_TEST_INTRUDER_SECONDS"] = "25";
+    WriteHive(program, "\"Allarme_Sonoro\"=\"0\"\n\"Allarme_Foto\"=\"1\"\n\"Foto_Formato\"=dword:00000000\n"
+                       "\"Foto_Dir\"=\"" + home.path() + "/\"\n\"risoluzione_video\"=\"RGB 320x240, 24 bits\"\n");
+    program.Start();
+    ASSERT_TRUE(integration::WaitFor(
+        [&] { return ReadFile(program.LogPath()).find("Scattata foto") != std::string::npos; }, 60s));
+    const std::string photo = AfterPrefix(ReadFile(program.LogPath()), "Scattata foto, nome file: ");
+    ASSERT_TRUE(program.Stop(SIGTERM));
+    EXPECT_EQ(photo.substr(photo.size() - 4), ".bmp");
+    const Picture picture = DecodeBmp24(ReadFile(photo));
+    ASSERT_EQ(picture.width, 320);
+    ASSERT_EQ(picture.height, 240);
+    const auto [upright, flipped] = DistanceFromScene(picture);
+    EXPECT_LT(upright, flipped / 2) << "the photo is upside down";
+}
