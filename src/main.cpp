@@ -5,6 +5,7 @@
 #include "core/Globali.h"
 #include "core/gui/CloseOnSignals.h"
 #include "core/gui/UPri.h"
+#include "notify/Ras.h"
 #include "platform/gui/QtMessageBox.h"
 
 #include <QApplication>
@@ -34,6 +35,7 @@ void ScheduleScreenshot(TPri* window) {
 
 int main(int argc, char** argv) {
     SetupProgramDir();
+    notify::InitializeRas();
     LoadSettings();
 
     QApplication app(argc, argv);
@@ -48,5 +50,6 @@ int main(int argc, char** argv) {
 
     delete window;
     SaveSettings();
+    notify::FinalizeRas();
     return rc;
 }
