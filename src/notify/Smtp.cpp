@@ -1,0 +1,550 @@
+#include "notify/Smtp.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <random>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace notify {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kCrlf = "\r\n";
+constexpr size_t kMaxReplyLine = 4096;    // replies are at most 512 by the RFC; be lenient
+constexpr size_t kMaxReplyLines = 1000;   // a server that never ends a reply is a failure
+constexpr size_t kBase64LineLength = 76;
+constexpr size_t kQpLineLength = 76;
+
+bool IsAsciiPrintable(unsigned char c) { return c >= 0x20 && c < 0x7F; }
+
+// Splits on CR LF, a bare CR or a bare LF; a text ending in a line break has
+// no empty last line.
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string current;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n') {
+            lines.push_back(current);
+            current.clear();
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else {
+            current += c;
+        }
+    }
+    if (!current.empty()) lines.push_back(current);
+    return lines;
+}
+
+std::string Hex2(unsigned char c) {
+    static const char* digits = "0123456789ABCDEF";
+    return std::string{'=', digits[c >> 4], digits[c & 15]};
+}
+
+std::string Base64(const uint8_t* data, size_t size) {
+    static const char* table = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((size + 2) / 3 * 4);
+    size_t i = 0;
+    for (; i + 2 < size; i += 3) {
+        const uint32_t v = (uint32_t(data[i]) << 16) | (uint32_t(data[i + 1]) << 8) | data[i + 2];
+        out += table[(v >> 18) & 63];
+        out += table[(v >> 12) & 63];
+        out += table[(v >> 6) & 63];
+        out += table[v & 63];
+    }
+    if (i < size) {
+        uint32_t v = uint32_t(data[i]) << 16;
+        if (i + 1 < size) v |= uint32_t(data[i + 1]) << 8;
+        out += table[(v >> 18) & 63];
+        out += table[(v >> 12) & 63];
+        out += i + 1 < size ? table[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+std::string LocalHostName() {
+    char buf[256] = {};
+    std::string name;
+    if (::gethostname(buf, sizeof buf - 1) == 0) {
+        for (const char* p = buf; *p; ++p) {
+            const unsigned char c = static_cast<unsigned char>(*p);
+            if (std::isalnum(c) || c == '-' || c == '.') name += *p;
+        }
+    }
+    return name.empty() ? "localhost" : name;
+}
+
+std::string RandomHex(size_t digits) {
+    static std::atomic<unsigned> counter{0};
+    std::random_device device;
+    std::mt19937_64 engine((uint64_t(device()) << 32) ^ device() ^ counter.fetch_add(1));
+    static const char* hex = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < digits; ++i) out += hex[engine() & 15];
+    return out;
+}
+
+bool IsSafeHostName(const std::string& host) {
+    if (host.empty()) return false;
+    for (unsigned char c : host)
+        if (c <= 0x20 || c >= 0x7F) return false;
+    return true;
+}
+
+std::string TextPartHeaders() {
+    return std::string("Content-Type: text/plain; charset=\"utf-8\"") + kCrlf +
+           "Content-Transfer-Encoding: quoted-printable" + kCrlf;
+}
+
+enum class WaitResult { Ready, TimedOut, Cancelled, Failed };
+
+WaitResult WaitFd(int fd, short events, Clock::time_point deadline, int cancelFd) {
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return WaitResult::TimedOut;
+        pollfd fds[2] = {{fd, events, 0}, {cancelFd, POLLIN, 0}};
+        const nfds_t count = cancelFd >= 0 ? 2 : 1;
+        const int timeout = left.count() > 1000000 ? 1000000 : static_cast<int>(left.count()) + 1;
+        const int n = ::poll(fds, count, timeout);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return WaitResult::Failed;
+        }
+        if (n == 0) continue;  // the loop head decides whether time is up
+        if (count == 2 && fds[1].revents) return WaitResult::Cancelled;
+        if (fds[0].revents & POLLNVAL) return WaitResult::Failed;
+        if (fds[0].revents) return WaitResult::Ready;  // errors come out of the next call
+    }
+}
+
+std::string WaitError(WaitResult r, const char* what) {
+    switch (r) {
+    case WaitResult::TimedOut: return std::string("time limit reached while ") + what;
+    case WaitResult::Cancelled: return "cancelled";
+    default: return std::string("wait failed while ") + what;
+    }
+}
+
+// A connected non-blocking socket, or -1 with `error` set.
+int ConnectTo(const std::string& host, uint16_t port, std::chrono::milliseconds limit, int cancelFd,
+              std::string& error) {
+    const auto deadline = Clock::now() + limit;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* list = nullptr;
+    const std::string service = std::to_string(port);
+    const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+    if (rc != 0 || !list) {
+        error = std::string("cannot resolve ") + host + ": " + ::gai_strerror(rc);
+        return -1;
+    }
+    int connected = -1;
+    error = "no address to connect to";
+    for (addrinfo* a = list; a && connected < 0; a = a->ai_next) {
+        const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0) {
+            error = std::string("socket: ") + std::strerror(errno);
+            continue;
+        }
+        int r = ::connect(fd, a->ai_addr, a->ai_addrlen);
+        if (r != 0 && errno == EINPROGRESS) {
+            const WaitResult w = WaitFd(fd, POLLOUT, deadline, cancelFd);
+            if (w == WaitResult::Ready) {
+                int soError = 0;
+                socklen_t len = sizeof soError;
+                if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0) soError = errno;
+                r = soError == 0 ? 0 : -1;
+                errno = soError;
+            } else {
+                error = WaitError(w, "connecting");
+                ::close(fd);
+                if (w != WaitResult::Failed) break;  // out of time: no point in the next address
+                continue;
+            }
+        }
+        if (r == 0) {
+            connected = fd;
+        } else {
+            error = std::string("connect: ") + std::strerror(errno);
+            ::close(fd);
+        }
+    }
+    ::freeaddrinfo(list);
+    return connected;
+}
+
+struct FdCloser {
+    int fd;
+    ~FdCloser() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------- message
+
+std::string RfcDate(std::time_t t) {
+    static const char* days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::tm tm{};
+    ::localtime_r(&t, &tm);
+    long offset = tm.tm_gmtoff / 60;
+    const char sign = offset < 0 ? '-' : '+';
+    if (offset < 0) offset = -offset;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld", days[tm.tm_wday % 7],
+                  tm.tm_mday, months[tm.tm_mon % 12], tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                  sign, offset / 60, offset % 60);
+    return buf;
+}
+
+MessageStamp NewMessageStamp(const std::string& address) {
+    const std::time_t now = std::time(nullptr);
+    MessageStamp stamp;
+    stamp.date = RfcDate(now);
+    std::string domain;
+    const size_t at = address.rfind('@');
+    if (at != std::string::npos && IsSafeAddress(address)) domain = address.substr(at + 1);
+    if (domain.empty()) domain = LocalHostName();
+    stamp.messageId = "<" + std::to_string(static_cast<long long>(now)) + "." + std::to_string(::getpid()) + "." +
+                      RandomHex(16) + "@" + domain + ">";
+    // "=_" cannot occur in quoted-printable or base64 text, so the boundary
+    // never clashes with a part's content.
+    stamp.boundary = "=_OCL_" + RandomHex(24);
+    return stamp;
+}
+
+bool IsSafeAddress(const std::string& address) {
+    if (address.empty()) return false;
+    for (unsigned char c : address)
+        if (c <= 0x20 || c >= 0x7F || c == '<' || c == '>') return false;
+    return true;
+}
+
+bool IsSafeHeaderText(const std::string& text) {
+    for (unsigned char c : text)
+        if ((c < 0x20 && c != '\t') || c == 0x7F) return false;
+    return true;
+}
+
+std::string Base64Lines(const std::vector<uint8_t>& bytes) {
+    const std::string all = Base64(bytes.data(), bytes.size());
+    std::string out;
+    out.reserve(all.size() + all.size() / kBase64LineLength * 2 + 2);
+    for (size_t i = 0; i < all.size(); i += kBase64LineLength) {
+        out.append(all, i, kBase64LineLength);
+        out += kCrlf;
+    }
+    return out;
+}
+
+std::string QuotedPrintable(const std::string& text) {
+    std::string out;
+    for (const std::string& line : SplitLines(text)) {
+        std::string segment;
+        for (size_t i = 0; i < line.size(); ++i) {
+            const unsigned char c = static_cast<unsigned char>(line[i]);
+            const bool last = i + 1 == line.size();
+            std::string piece;
+            if ((c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !last))
+                piece = std::string(1, static_cast<char>(c));
+            else
+                piece = Hex2(c);
+            // Room for the "=" of a soft line break.
+            if (segment.size() + piece.size() > kQpLineLength - 1) {
+                out += segment + "=" + kCrlf;
+                segment.clear();
+            }
+            segment += piece;
+        }
+        out += segment + kCrlf;
+    }
+    return out;
+}
+
+std::string EncodeHeaderWord(const std::string& text) {
+    bool plain = text.size() <= 900 && text.find("=?") == std::string::npos;
+    for (unsigned char c : text)
+        if (!IsAsciiPrintable(c)) plain = false;
+    if (plain) return text;
+    // Encoded words of at most 75 characters, never splitting a UTF-8
+    // sequence, folded onto continuation lines.
+    constexpr size_t kChunk = 45;  // 45 bytes -> 60 base64 characters + 12 of framing
+    std::string out;
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t end = std::min(text.size(), i + kChunk);
+        while (end < text.size() && end > i + 1 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+        if (!out.empty()) out += "\r\n ";
+        out += "=?utf-8?B?" + Base64(reinterpret_cast<const uint8_t*>(text.data()) + i, end - i) + "?=";
+        i = end;
+    }
+    return out;
+}
+
+std::string DotStuff(const std::string& message) {
+    std::string out;
+    out.reserve(message.size() + 16);
+    bool lineStart = true;
+    for (const char c : message) {
+        if (lineStart && c == '.') out += '.';
+        out += c;
+        lineStart = c == '\n';
+    }
+    return out;
+}
+
+std::optional<std::string> ComposeMessage(const MailMessage& message, const MessageStamp& stamp) {
+    if (!IsSafeAddress(message.address) || !IsSafeHeaderText(message.subject)) return std::nullopt;
+    if (!IsSafeHeaderText(stamp.date) || !IsSafeHeaderText(stamp.messageId) || stamp.boundary.empty() ||
+        !IsSafeHeaderText(stamp.boundary) || stamp.boundary.find('"') != std::string::npos)
+        return std::nullopt;
+    const bool withAttachment = !message.attachmentName.empty();
+    if (withAttachment && (!IsSafeHeaderText(message.attachmentName) ||
+                           message.attachmentName.find_first_of("\"\\") != std::string::npos))
+        return std::nullopt;
+
+    std::string out;
+    out += "Date: " + stamp.date + kCrlf;
+    out += "From: " + message.address + kCrlf;
+    out += "Reply-To: " + message.address + kCrlf;
+    out += "To: " + message.address + kCrlf;
+    out += "Subject: " + EncodeHeaderWord(message.subject) + kCrlf;
+    out += "Message-ID: " + stamp.messageId + kCrlf;
+    out += std::string("X-Mailer: OCL") + kCrlf;
+    out += std::string("MIME-Version: 1.0") + kCrlf;
+
+    const std::string body = QuotedPrintable(message.body);
+    if (!withAttachment) {
+        out += TextPartHeaders() + kCrlf + body;
+        return out;
+    }
+    const std::string& b = stamp.boundary;
+    out += "Content-Type: multipart/mixed; boundary=\"" + b + "\"" + kCrlf;
+    out += kCrlf;
+    out += std::string("This is a multi-part message in MIME format.") + kCrlf;
+    out += kCrlf + std::string("--") + b + kCrlf;
+    out += TextPartHeaders() + kCrlf + body;
+    // The CR LF before a delimiter belongs to it: one more keeps the body's own line end.
+    out += kCrlf + std::string("--") + b + kCrlf;
+    out += "Content-Type: image/jpeg; name=\"" + message.attachmentName + "\"" + kCrlf;
+    out += std::string("Content-Transfer-Encoding: base64") + kCrlf;
+    out += "Content-Disposition: attachment; filename=\"" + message.attachmentName + "\"" + kCrlf;
+    out += kCrlf;
+    out += Base64Lines(message.attachment);
+    out += kCrlf + std::string("--") + b + "--" + kCrlf;
+    return out;
+}
+
+// ---------------------------------------------------------------- transport
+
+uint16_t SmtpPort() {
+    const char* text = std::getenv("OCULARA_SMTP_PORT");
+    if (!text || !*text) return 25;
+    long value = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9') return 25;
+        value = value * 10 + (*p - '0');
+        if (value > 65535) return 25;
+    }
+    return value == 0 ? 25 : static_cast<uint16_t>(value);
+}
+
+SmtpConnection::SmtpConnection(int fd, std::chrono::milliseconds replyLimit, int cancelFd)
+    : fd_(fd), replyLimit_(replyLimit), cancelFd_(cancelFd) {}
+
+SmtpConnection::Wait SmtpConnection::WaitFor(short events, Clock::time_point deadline) {
+    switch (WaitFd(fd_, events, deadline, cancelFd_)) {
+    case WaitResult::Ready: return Wait::Ready;
+    case WaitResult::TimedOut: return Wait::TimedOut;
+    case WaitResult::Cancelled: return Wait::Cancelled;
+    default: return Wait::Failed;
+    }
+}
+
+std::optional<std::string> SmtpConnection::ReadLine(Clock::time_point deadline, std::string& error) {
+    for (;;) {
+        const size_t nl = buffer_.find('\n');
+        if (nl != std::string::npos) {
+            std::string line = buffer_.substr(0, nl);
+            buffer_.erase(0, nl + 1);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            return line;
+        }
+        if (buffer_.size() > kMaxReplyLine) {
+            error = "reply line too long";
+            return std::nullopt;
+        }
+        const Wait w = WaitFor(POLLIN, deadline);
+        if (w != Wait::Ready) {
+            error = w == Wait::TimedOut    ? "time limit reached while waiting for a reply"
+                    : w == Wait::Cancelled ? "cancelled"
+                                           : "wait failed while reading";
+            return std::nullopt;
+        }
+        char chunk[2048];
+        const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+            error = std::string("recv: ") + std::strerror(errno);
+            return std::nullopt;
+        }
+        if (n == 0) {
+            error = "connection closed by the server";
+            return std::nullopt;
+        }
+        buffer_.append(chunk, static_cast<size_t>(n));
+    }
+}
+
+std::optional<SmtpReply> SmtpConnection::ReadReply(std::string& error) {
+    const auto deadline = Clock::now() + replyLimit_;
+    SmtpReply reply;
+    for (size_t count = 0; count < kMaxReplyLines; ++count) {
+        const auto line = ReadLine(deadline, error);
+        if (!line) return std::nullopt;
+        if (line->size() < 3 || !std::isdigit(static_cast<unsigned char>((*line)[0])) ||
+            !std::isdigit(static_cast<unsigned char>((*line)[1])) ||
+            !std::isdigit(static_cast<unsigned char>((*line)[2]))) {
+            error = "malformed reply: " + *line;
+            return std::nullopt;
+        }
+        const int code = std::atoi(line->substr(0, 3).c_str());
+        if (count > 0 && code != reply.code) {
+            error = "reply code changed inside a multi-line reply";
+            return std::nullopt;
+        }
+        reply.code = code;
+        reply.lines.push_back(line->size() > 4 ? line->substr(4) : "");
+        if (line->size() == 3 || (*line)[3] != '-') return reply;
+    }
+    error = "reply without an end";
+    return std::nullopt;
+}
+
+bool SmtpConnection::SendAll(const std::string& bytes, std::string& error) {
+    size_t done = 0;
+    auto deadline = Clock::now() + replyLimit_;
+    while (done < bytes.size()) {
+        const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            deadline = Clock::now() + replyLimit_;  // the limit is on a stall, not on the whole message
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const Wait w = WaitFor(POLLOUT, deadline);
+            if (w == Wait::Ready) continue;
+            error = w == Wait::TimedOut    ? "time limit reached while sending"
+                    : w == Wait::Cancelled ? "cancelled"
+                                           : "wait failed while sending";
+            return false;
+        }
+        error = std::string("send: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool SmtpConnection::Command(const std::string& line, std::initializer_list<int> accepted, SmtpReply& reply,
+                             std::string& error) {
+    reply = SmtpReply{};
+    if (!SendAll(line + kCrlf, error)) return false;
+    auto r = ReadReply(error);
+    if (!r) return false;
+    reply = *r;
+    for (int code : accepted)
+        if (code == reply.code) return true;
+    error = line.substr(0, line.find(' ')) + " refused: " + std::to_string(reply.code) +
+            (reply.lines.empty() ? "" : " " + reply.lines.front());
+    return false;
+}
+
+SmtpOutcome SendMail(const SmtpEnvelope& envelope, const std::string& message, const SmtpLimits& limits,
+                     int cancelFd) {
+    SmtpOutcome outcome;
+    try {
+        if (!IsSafeHostName(envelope.host)) {
+            outcome.error = "no usable server name";
+            return outcome;
+        }
+        if (!IsSafeAddress(envelope.from) || envelope.recipients.empty()) {
+            outcome.error = "no usable sender or recipient";
+            return outcome;
+        }
+        for (const auto& r : envelope.recipients)
+            if (!IsSafeAddress(r)) {
+                outcome.error = "no usable recipient";
+                return outcome;
+            }
+
+        FdCloser socket{ConnectTo(envelope.host, envelope.port, limits.connect, cancelFd, outcome.error)};
+        if (socket.fd < 0) return outcome;
+        SmtpConnection c(socket.fd, limits.reply, cancelFd);
+        std::string& error = outcome.error;
+
+        const auto greeting = c.ReadReply(error);
+        if (!greeting) return outcome;
+        if (greeting->code != 220) {
+            error = "greeting refused: " + std::to_string(greeting->code);
+            return outcome;
+        }
+        const std::string me = LocalHostName();
+        SmtpReply reply;
+        if (!c.Command("EHLO " + me, {250}, reply, error)) {
+            if (reply.code == 0) return outcome;  // the line broke, not a refusal
+            if (!c.Command("HELO " + me, {250}, reply, error)) return outcome;
+        }
+        if (!c.Command("RSET", {250}, reply, error)) return outcome;
+        if (!c.Command("MAIL FROM:<" + envelope.from + ">", {250}, reply, error)) return outcome;
+        for (const auto& r : envelope.recipients)
+            if (!c.Command("RCPT TO:<" + r + ">", {250, 251}, reply, error)) return outcome;
+        if (!c.Command("DATA", {354}, reply, error)) return outcome;
+
+        std::string data = DotStuff(message);
+        if (!data.empty() && (data.size() < 2 || data.compare(data.size() - 2, 2, kCrlf) != 0)) data += kCrlf;
+        data += std::string(".") + kCrlf;
+        if (!c.SendAll(data, error)) return outcome;
+        const auto accepted = c.ReadReply(error);
+        if (!accepted) return outcome;
+        if (accepted->code != 250) {
+            error = "message refused: " + std::to_string(accepted->code);
+            return outcome;
+        }
+        outcome.ok = true;
+        error.clear();
+
+        // The message is delivered; how the server takes the goodbye no longer matters.
+        std::string ignored;
+        if (c.SendAll(std::string("QUIT") + kCrlf, ignored)) (void)c.ReadReply(ignored);
+        return outcome;
+    } catch (const std::exception& e) {
+        outcome.ok = false;
+        outcome.error = e.what();
+        return outcome;
+    } catch (...) {
+        outcome.ok = false;
+        outcome.error = "unexpected failure";
+        return outcome;
+    }
+}
+
+}  // namespace notify

@@ -1,0 +1,122 @@
+#pragma once
+// The e-mail side of the notification transport: a MIME message built as
+// plain text, and the fixed SMTP dialogue that delivers it over a POSIX
+// socket. No authentication, no encryption, port 25.
+//
+// Body text is UTF-8 and goes out as quoted-printable with charset utf-8:
+// 7-bit on the wire, so it passes servers without 8BITMIME and the HELO
+// fallback alike, and "à" arrives readable.
+
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace notify {
+
+// ---------------------------------------------------------------- message
+
+struct MailMessage {
+    std::string address;  // From, Reply-To and To at once
+    std::string subject;  // UTF-8
+    std::string body;     // UTF-8, lines ended by CR LF (a bare CR or LF counts as one)
+    std::string attachmentName;       // e.g. "OCL0.jpg"; empty: a single text part
+    std::vector<uint8_t> attachment;  // JPEG bytes
+};
+
+// Values that change with every message; tests fix them.
+struct MessageStamp {
+    std::string date;       // "Date:" value, RFC 5322
+    std::string messageId;  // "Message-ID:" value, with its angle brackets
+    std::string boundary;   // multipart boundary
+};
+
+// A fresh stamp for a message from `address`, dated now.
+MessageStamp NewMessageStamp(const std::string& address);
+
+// "Thu, 01 Feb 2024 10:00:00 +0100" in local time, English names whatever the locale.
+std::string RfcDate(std::time_t t);
+
+// True for an address that can stand in "MAIL FROM:<...>" and in a header:
+// not empty, printable ASCII without blanks or angle brackets.
+bool IsSafeAddress(const std::string& address);
+// True for a header value without CR, LF or other control characters (tab allowed).
+bool IsSafeHeaderText(const std::string& text);
+
+// The whole message, headers and body, every line ended by CR LF, not yet
+// dot-stuffed. nullopt when the address or subject would break the headers
+// (CR/LF injection): such a message is refused, never cleaned up.
+std::optional<std::string> ComposeMessage(const MailMessage& message, const MessageStamp& stamp);
+
+// Encoders, exposed for the tests.
+std::string Base64Lines(const std::vector<uint8_t>& bytes);  // lines of 76, each ended by CR LF
+std::string QuotedPrintable(const std::string& text);        // lines at most 76, CR LF
+std::string EncodeHeaderWord(const std::string& text);       // RFC 2047 when not plain ASCII
+// Lines starting with "." get a second one (the data transparency of RFC 5321, 4.5.2).
+std::string DotStuff(const std::string& message);
+
+// ---------------------------------------------------------------- transport
+
+struct SmtpLimits {
+    std::chrono::milliseconds connect{60000};  // whole connect, all addresses
+    std::chrono::milliseconds reply{60000};    // each reply, and each stalled write
+};
+
+struct SmtpEnvelope {
+    std::string host;  // Mail_ServerSMTP: host name or address
+    uint16_t port = 25;
+    std::string from;
+    std::vector<std::string> recipients;
+};
+
+struct SmtpOutcome {
+    bool ok = false;
+    std::string error;  // what went wrong, for diagnostics; empty on success
+};
+
+// 25, or OCULARA_SMTP_PORT when it holds a valid port (tests only).
+uint16_t SmtpPort();
+
+// One complete exchange: connect, 220 greeting, EHLO (HELO when EHLO is not
+// answered 250), RSET, MAIL FROM, RCPT TO for each recipient, DATA, the
+// dot-stuffed message, ".", QUIT. Success is the 250 after the final ".";
+// the reply to QUIT does not matter. Every wait is bounded by `limits`;
+// a readable `cancelFd` (-1: none) aborts at the next wait. Never throws.
+SmtpOutcome SendMail(const SmtpEnvelope& envelope, const std::string& message,
+                     const SmtpLimits& limits = {}, int cancelFd = -1);
+
+// A parsed reply: code and the text of each line.
+struct SmtpReply {
+    int code = 0;
+    std::vector<std::string> lines;
+};
+
+// Reads one reply from `fd`, multi-line ("250-..." up to "250 ..."), with
+// one deadline for all of it. Exposed for the tests.
+class SmtpConnection {
+public:
+    SmtpConnection(int fd, std::chrono::milliseconds replyLimit, int cancelFd);
+    SmtpConnection(const SmtpConnection&) = delete;
+    SmtpConnection& operator=(const SmtpConnection&) = delete;
+
+    std::optional<SmtpReply> ReadReply(std::string& error);
+    bool SendAll(const std::string& bytes, std::string& error);
+    // SendAll then ReadReply; true when the reply's code is one of `accepted`.
+    bool Command(const std::string& line, std::initializer_list<int> accepted, SmtpReply& reply,
+                 std::string& error);
+
+private:
+    enum class Wait { Ready, TimedOut, Cancelled, Failed };
+    Wait WaitFor(short events, std::chrono::steady_clock::time_point deadline);
+    std::optional<std::string> ReadLine(std::chrono::steady_clock::time_point deadline, std::string& error);
+
+    int fd_;
+    std::chrono::milliseconds replyLimit_;
+    int cancelFd_;
+    std::string buffer_;
+};
+
+}  // namespace notify

@@ -1,0 +1,626 @@
+// The e-mail worker against real servers on 127.0.0.1: aiosmtpd for the
+// normal dialogue, small scripted servers for a refused EHLO, a hung server
+// and a run that is still under way when the next one starts.
+
+#include "alarms/EventLog.h"
+#include "alarms/OutgoingTexts.h"
+#include "core/Globali.h"
+#include "notify/MailWorker.h"
+#include "platform/DateTime.h"
+#include "support/TestSupport.h"
+#include "MailTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <csetjmp>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <jpeglib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+using namespace notify;
+using testsupport::PathExists;
+using testsupport::ReadFile;
+
+namespace {
+
+constexpr const char* kSent = "Inviata notifica tramite posta elettronica.";
+constexpr const char* kFailed =
+    "Impossibile inviare la mail. Impossibile stabilire la connessione con il server di posta in uscita!";
+
+// ---------------------------------------------------------------- aiosmtpd
+
+int Spawn(const std::vector<std::string>& args, const std::string& output) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+std::string PythonWithAiosmtpd() {
+    for (const char* python : {"/usr/bin/python3", "python3"}) {
+        const pid_t pid = Spawn({python, "-c", "import aiosmtpd.controller"}, "/dev/null");
+        int status = 0;
+        if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            return python;
+    }
+    return "";
+}
+
+class AiosmtpdServer {
+public:
+    explicit AiosmtpdServer(const std::string& python) {
+        const std::string source = __FILE__;
+        const std::string script = source.substr(0, source.find_last_of('/')) + "/smtp_recorder.py";
+        pid_ = Spawn({python, script, dir_.path()}, dir_ / "server.log");
+        for (int i = 0; i < 600 && pid_ > 0 && !PathExists(dir_ / "port"); ++i) {
+            int status;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (PathExists(dir_ / "port")) port_ = static_cast<uint16_t>(std::stoi(ReadFile(dir_ / "port")));
+    }
+    ~AiosmtpdServer() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        for (int i = 0; i < 100; ++i) {
+            int status;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    uint16_t port() const { return port_; }
+    std::string log() const { return ReadFile(dir_ / "server.log"); }
+    std::vector<std::string> Commands() const {
+        std::vector<std::string> lines;
+        std::istringstream in(ReadFile(dir_ / "commands.txt"));
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+    std::string Message(int n) const { return ReadFile(dir_ / ("message" + std::to_string(n) + ".eml")); }
+    std::string Envelope(int n) const { return ReadFile(dir_ / ("envelope" + std::to_string(n) + ".json")); }
+
+private:
+    testsupport::TempDir dir_;
+    pid_t pid_ = -1;
+    uint16_t port_ = 0;
+};
+
+// ---------------------------------------------------------------- scripted server
+
+int ListenOnLoopback(uint16_t& port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 8) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        close(fd);
+        return -1;
+    }
+    port = ntohs(addr.sin_port);
+    return fd;
+}
+
+// A port on which nothing listens.
+uint16_t ClosedPort() {
+    uint16_t port = 0;
+    close(ListenOnLoopback(port));
+    return port;
+}
+
+class ScriptedServer {
+public:
+    enum class Mode { RefuseEhlo, Hang, Gated };
+
+    explicit ScriptedServer(Mode mode) : mode_(mode) {
+        listen_ = ListenOnLoopback(port_);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~ScriptedServer() {
+        stop_ = true;
+        Release();
+        thread_.join();
+        close(listen_);
+    }
+    uint16_t port() const { return port_; }
+    void Release() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        released_ = true;
+        cv_.notify_all();
+    }
+    int Sessions() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return sessions_;
+    }
+    std::vector<std::string> Commands() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return commands_;
+    }
+    std::vector<std::string> Messages() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return messages_;
+    }
+
+private:
+    // A line without its CR LF; nullopt when the client left or we stop.
+    std::optional<std::string> ReadLine(int fd, std::string& buffer) {
+        for (;;) {
+            const size_t nl = buffer.find("\r\n");
+            if (nl != std::string::npos) {
+                std::string line = buffer.substr(0, nl);
+                buffer.erase(0, nl + 2);
+                return line;
+            }
+            pollfd p{fd, POLLIN, 0};
+            if (stop_) return std::nullopt;
+            if (poll(&p, 1, 50) <= 0) continue;
+            char chunk[4096];
+            const ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+            if (n <= 0) return std::nullopt;
+            buffer.append(chunk, size_t(n));
+        }
+    }
+    static void Say(int fd, const std::string& text) { (void)!send(fd, text.data(), text.size(), MSG_NOSIGNAL); }
+
+    void Session(int fd) {
+        if (mode_ == Mode::Hang) {
+            std::string ignored;
+            while (ReadLine(fd, ignored)) {
+            }
+            return;
+        }
+        if (mode_ == Mode::Gated) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            cv_.wait(lock, [this] { return released_; });
+        }
+        Say(fd, "220-scripted\r\n220 ready\r\n");
+        std::string buffer;
+        while (auto line = ReadLine(fd, buffer)) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                commands_.push_back(*line);
+            }
+            const std::string verb = line->substr(0, 4);
+            if (verb == "EHLO")
+                Say(fd, mode_ == Mode::RefuseEhlo ? "502 5.5.2 not here\r\n" : "250-scripted\r\n250 8BITMIME\r\n");
+            else if (verb == "DATA") {
+                Say(fd, "354 go on\r\n");
+                std::string message;
+                while (auto data = ReadLine(fd, buffer)) {
+                    if (*data == ".") break;
+                    message += (data->rfind("..", 0) == 0 ? data->substr(1) : *data) + "\r\n";
+                }
+                std::lock_guard<std::mutex> lock(mutex_);
+                messages_.push_back(message);
+                Say(fd, "250 queued\r\n");
+            } else if (verb == "QUIT") {
+                Say(fd, "221 bye\r\n");
+                return;
+            } else {
+                Say(fd, "250 ok\r\n");
+            }
+        }
+    }
+
+    void Serve() {
+        while (!stop_) {
+            pollfd p{listen_, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            const int fd = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) continue;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                ++sessions_;
+            }
+            Session(fd);
+            close(fd);
+        }
+    }
+
+    Mode mode_;
+    int listen_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool released_ = false;
+    int sessions_ = 0;
+    std::vector<std::string> commands_;
+    std::vector<std::string> messages_;
+    std::thread thread_;
+};
+
+// ---------------------------------------------------------------- frames and JPEG
+
+constexpr int kWidth = 160, kHeight = 120;
+
+platform::MediaType Rgb24Type() {
+    platform::VIDEOINFOHEADER vih;
+    vih.bmiHeader.biWidth = kWidth;
+    vih.bmiHeader.biHeight = kHeight;
+    vih.bmiHeader.biBitCount = 24;
+    vih.bmiHeader.biSizeImage = kWidth * 3 * kHeight;
+    platform::MediaType type;
+    type.majortype = platform::MajorType::Video;
+    type.subtype = platform::SubType::RGB24;
+    type.SetFormat(platform::FormatType::VideoInfo, vih);
+    return type;
+}
+
+struct JpegInfo {
+    int width = 0, height = 0, components = 0;
+};
+
+struct JpegErrorJump {
+    jpeg_error_mgr mgr;
+    std::jmp_buf jump;
+};
+
+// Decodes the whole image; nullopt when libjpeg finds it broken.
+std::optional<JpegInfo> DecodeJpeg(const std::vector<uint8_t>& bytes) {
+    jpeg_decompress_struct cinfo{};
+    JpegErrorJump err{};
+    cinfo.err = jpeg_std_error(&err.mgr);
+    err.mgr.error_exit = [](j_common_ptr c) { std::longjmp(reinterpret_cast<JpegErrorJump*>(c->err)->jump, 1); };
+    err.mgr.output_message = [](j_common_ptr) {};
+    std::vector<uint8_t> row(kWidth * 3 * 4);
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return std::nullopt;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    jpeg_start_decompress(&cinfo);
+    JpegInfo info{int(cinfo.output_width), int(cinfo.output_height), cinfo.output_components};
+    if (row.size() < size_t(cinfo.output_width) * cinfo.output_components) {
+        jpeg_destroy_decompress(&cinfo);
+        return std::nullopt;
+    }
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_read_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return info;
+}
+
+// ---------------------------------------------------------------- fixture
+
+class MailWorkerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        oldScriviLog_ = Settings.ScriviLog;
+        Settings.ScriviLog = false;
+        alarms::TheEventLog().ClearRows();
+        platform::SetNowForTests({2024, 2, 1, 10, 5, 7, 0});
+        settings_.Mail_Indirizzo = "casa@example.org";
+        settings_.Mail_ServerSMTP = "127.0.0.1";
+        settings_.Mail_AllegaFoto = true;
+        settings_.Attiva_VideoSorveglianza = true;
+        stamp_ = std::string("202401010000");
+        frame_.resize(size_t(kWidth) * 3 * kHeight);
+        for (size_t i = 0; i < frame_.size(); ++i) frame_[i] = uint8_t(i * 7 + i / 480);
+        alarms::OggettoMail = "Movimenti sospetti";
+        alarms::TestoMail = "Alle 10:05:07 del 01/02/2024 Oculara ha rilevato 3 movimenti sospetti.\r\n";
+    }
+    void TearDown() override {
+        platform::ClearNowForTests();
+        Settings.ScriviLog = oldScriviLog_;
+    }
+
+    std::unique_ptr<MailWorker> MakeWorker(MailWorkerHooks hooks = {}) {
+        hooks.dialBefore = hooks.dialBefore ? hooks.dialBefore : [](const ConnectionSettings&) {};
+        hooks.hangUpAfter = hooks.hangUpAfter ? hooks.hangUpAfter
+                                              : [](const ConnectionSettings&, const std::atomic<int>&) {};
+        return std::make_unique<MailWorker>(busy_, other_, stamp_, std::move(hooks));
+    }
+
+    // The timer step as the window runs it, then the worker to its end.
+    void Send(MailWorker& worker, uint16_t port, uint8_t kind = 2, bool monitoring = true) {
+        testsupport::ScopedEnv env("OCULARA_SMTP_PORT", std::to_string(port));
+        InviaMail_TimerTimer(worker, settings_, kind, monitoring, grab_);
+        worker.WaitIdle();
+    }
+
+    std::vector<alarms::LogRow> Rows() { return alarms::TheEventLog().Rows(); }
+
+    std::vector<std::string> TempPhotos() {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(tmp_.path()))
+            if (e.path().filename().string().rfind("OCL", 0) == 0) names.push_back(e.path().filename().string());
+        return names;
+    }
+
+    void ExpectOneErrorAndCleanUp(const std::string& what) {
+        const auto rows = Rows();
+        ASSERT_EQ(rows.size(), 1u) << what;
+        EXPECT_EQ(rows[0].type, "Errore") << what;
+        EXPECT_EQ(rows[0].icon, alarms::IconErrore) << what;
+        EXPECT_EQ(rows[0].description, kFailed) << what;
+        EXPECT_EQ(rows[0].dateTime, "1/2/24 10:05:07") << what;
+        EXPECT_EQ(stamp_.Get(), "202401010000") << what;
+        EXPECT_TRUE(TempPhotos().empty()) << what;
+        EXPECT_EQ(busy_.load(), 0) << what;
+    }
+
+    testsupport::TempDir tmp_;
+    testsupport::ScopedEnv tmpdir_{"TMPDIR", tmp_.path()};
+    bool oldScriviLog_ = true;
+    TSettings settings_;
+    std::atomic<int> busy_{0};
+    std::atomic<int> other_{0};
+    TimeStamp stamp_;
+    std::vector<uint8_t> frame_;
+    std::atomic<int> grabs_{0};
+    FrameGrabber grab_ = [this](std::vector<uint8_t>& frame, platform::MediaType& type) {
+        ++grabs_;
+        frame = frame_;
+        type = Rgb24Type();
+        return true;
+    };
+};
+
+#define REQUIRE_AIOSMTPD(server)                                                      \
+    const std::string python = PythonWithAiosmtpd();                                  \
+    if (python.empty()) GTEST_SKIP() << "python3 with aiosmtpd is not installed";     \
+    AiosmtpdServer server(python);                                                    \
+    ASSERT_NE(server.port(), 0) << server.log()
+
+}  // namespace
+
+TEST_F(MailWorkerTest, AlarmWithPhotoReachesARealServer) {
+    REQUIRE_AIOSMTPD(server);
+    alarms::TestoMail += ".\r\n.nascosta\r\nUn'ultima riga con l'accento: è così.\r\n";
+    auto worker = MakeWorker();
+    Send(*worker, server.port());
+
+    const auto commands = server.Commands();
+    ASSERT_EQ(commands.size(), 6u) << server.log();
+    EXPECT_EQ(commands[0].rfind("EHLO ", 0), 0u);
+    EXPECT_GT(commands[0].size(), 5u);
+    EXPECT_EQ(std::vector<std::string>(commands.begin() + 1, commands.end()),
+              (std::vector<std::string>{"RSET", "MAIL FROM:<casa@example.org>", "RCPT TO:<casa@example.org>", "DATA",
+                                        "QUIT"}));
+    EXPECT_EQ(server.Envelope(0), R"({"from": "casa@example.org", "to": ["casa@example.org"]})");
+
+    const auto mime = mailtest::ParseMime(server.Message(0));
+    EXPECT_EQ(mime.Header("From"), "casa@example.org");
+    EXPECT_EQ(mime.Header("Reply-To"), "casa@example.org");
+    EXPECT_EQ(mime.Header("To"), "casa@example.org");
+    EXPECT_EQ(mime.Header("Subject"), "Movimenti sospetti");
+    EXPECT_EQ(mime.Header("X-Mailer"), "OCL");
+    EXPECT_FALSE(mime.Header("Date").empty());
+    EXPECT_FALSE(mime.Header("Message-ID").empty());
+    const std::string boundary = mailtest::BoundaryOf(mime.Header("Content-Type"));
+    ASSERT_FALSE(boundary.empty()) << mime.Header("Content-Type");
+    const auto parts = mailtest::MultipartParts(mime.body, boundary);
+    ASSERT_EQ(parts.size(), 2u);
+
+    const auto text = mailtest::ParseMime(parts[0]);
+    EXPECT_EQ(mailtest::QpDecode(text.body), alarms::TestoMail + "\r\nAllegati: foto scattata alle 10:05:07\r\n");
+    const auto photo = mailtest::ParseMime(parts[1]);
+    EXPECT_EQ(photo.Header("Content-Disposition"), "attachment; filename=\"OCL0.jpg\"");
+    const auto jpeg = DecodeJpeg(mailtest::Base64Decode(photo.body));
+    ASSERT_TRUE(jpeg) << "the attachment is not a whole JPEG";
+    EXPECT_EQ(jpeg->width, kWidth);
+    EXPECT_EQ(jpeg->height, kHeight);
+    EXPECT_EQ(jpeg->components, 3);
+
+    const auto rows = Rows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].dateTime, "1/2/24 10:05:07");
+    EXPECT_EQ(rows[0].type, "Allarme");
+    EXPECT_EQ(rows[0].icon, alarms::IconMail);
+    EXPECT_EQ(rows[0].description, kSent);
+    EXPECT_EQ(stamp_.Get(), "202402011005");
+    EXPECT_EQ(busy_.load(), 0);
+    EXPECT_TRUE(TempPhotos().empty()) << "the temporary photo outlived the run";
+}
+
+TEST_F(MailWorkerTest, WithoutMonitoringOrWithoutTheSwitchTheMailIsPlainText) {
+    REQUIRE_AIOSMTPD(server);
+    auto worker = MakeWorker();
+    Send(*worker, server.port(), 3, /*monitoring=*/false);
+    settings_.Mail_AllegaFoto = false;
+    platform::SetNowForTests({2024, 2, 1, 10, 5, 8, 0});  // the log drops a repeated row of the same second
+    Send(*worker, server.port(), 1, /*monitoring=*/true);
+    settings_.Mail_AllegaFoto = true;
+    settings_.Attiva_VideoSorveglianza = false;
+    platform::SetNowForTests({2024, 2, 1, 10, 5, 9, 0});
+    Send(*worker, server.port(), 2, /*monitoring=*/true);
+    EXPECT_EQ(grabs_.load(), 0) << "no frame is taken when no photo goes";
+
+    for (int n = 0; n < 3; ++n) {
+        const auto mime = mailtest::ParseMime(server.Message(n));
+        EXPECT_EQ(mime.Header("Content-Type"), "text/plain; charset=\"utf-8\"") << n;
+        EXPECT_EQ(mailtest::QpDecode(mime.body), alarms::TestoMail) << n;
+    }
+    const auto rows = Rows();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].type, "Notifica");
+    EXPECT_EQ(rows[1].type, "Allarme");
+    EXPECT_EQ(rows[2].type, "Allarme");
+    for (const auto& r : rows) EXPECT_EQ(r.description, kSent);
+}
+
+TEST_F(MailWorkerTest, RefusedEhloFallsBackToHelo) {
+    ScriptedServer server(ScriptedServer::Mode::RefuseEhlo);
+    auto worker = MakeWorker();
+    Send(*worker, server.port());
+    const auto commands = server.Commands();
+    ASSERT_EQ(commands.size(), 7u);
+    EXPECT_EQ(commands[0].substr(0, 5), "EHLO ");
+    EXPECT_EQ(commands[1], "HELO " + commands[0].substr(5));
+    EXPECT_EQ(std::vector<std::string>(commands.begin() + 2, commands.end()),
+              (std::vector<std::string>{"RSET", "MAIL FROM:<casa@example.org>", "RCPT TO:<casa@example.org>", "DATA",
+                                        "QUIT"}));
+    ASSERT_EQ(Rows().size(), 1u);
+    EXPECT_EQ(Rows()[0].description, kSent);
+    EXPECT_EQ(stamp_.Get(), "202402011005");
+}
+
+TEST_F(MailWorkerTest, UnreachableOrHungServerLogsOneErrorAndDeletesThePhoto) {
+    bool photoDuringRun = false;
+    MailWorkerHooks hooks;
+    hooks.limits = {std::chrono::milliseconds(2000), std::chrono::milliseconds(300)};
+    hooks.dialBefore = [&](const ConnectionSettings&) { photoDuringRun = PathExists(tmp_ / "OCL0.jpg"); };
+    {
+        auto worker = MakeWorker(hooks);
+        Send(*worker, ClosedPort());
+        EXPECT_TRUE(photoDuringRun);
+        ExpectOneErrorAndCleanUp("closed port");
+    }
+    alarms::TheEventLog().ClearRows();
+    {
+        ScriptedServer hung(ScriptedServer::Mode::Hang);
+        auto worker = MakeWorker(hooks);
+        photoDuringRun = false;
+        Send(*worker, hung.port());
+        EXPECT_TRUE(photoDuringRun);
+        EXPECT_EQ(hung.Sessions(), 1);
+        ExpectOneErrorAndCleanUp("hung server");
+    }
+}
+
+TEST_F(MailWorkerTest, EmptyOrInjectedFieldsFailWithoutASingleCommand) {
+    ScriptedServer server(ScriptedServer::Mode::RefuseEhlo);
+    auto worker = MakeWorker();
+    const TSettings good = settings_;
+    struct Case {
+        const char* what;
+        std::function<void()> spoil;
+    };
+    const std::vector<Case> cases = {
+        {"empty server", [&] { settings_.Mail_ServerSMTP = ""; }},
+        {"empty address", [&] { settings_.Mail_Indirizzo = ""; }},
+        {"address with CR LF", [&] { settings_.Mail_Indirizzo = "casa@example.org>\r\nRCPT TO:<altro@example.org"; }},
+        {"server with LF", [&] { settings_.Mail_ServerSMTP = "127.0.0.1\nQUIT"; }},
+        {"subject with CR LF", [&] { alarms::OggettoMail = "Rumori sospetti\r\nBcc: altro@example.org"; }},
+    };
+    for (const auto& c : cases) {
+        settings_ = good;
+        alarms::OggettoMail = "Rumori sospetti";
+        alarms::TheEventLog().ClearRows();
+        c.spoil();
+        Send(*worker, server.port());
+        ExpectOneErrorAndCleanUp(c.what);
+    }
+    EXPECT_EQ(server.Sessions(), 0) << "a refused message must not reach the server at all";
+}
+
+TEST_F(MailWorkerTest, DialsBeforeAndHangsUpAfterWithTheOtherWorkersTag) {
+    ScriptedServer server(ScriptedServer::Mode::RefuseEhlo);
+    std::vector<std::string> events;
+    MailWorkerHooks hooks;
+    hooks.dialBefore = [&](const ConnectionSettings&) {
+        events.push_back("dial, sessions " + std::to_string(server.Sessions()));
+    };
+    hooks.hangUpAfter = [&](const ConnectionSettings&, const std::atomic<int>& otherTag) {
+        events.push_back(std::string("hang up") + (&otherTag == &other_ ? ", other tag" : ", wrong tag") +
+                         (busy_.load() == 1 ? ", still busy" : ", not busy") + ", rows " +
+                         std::to_string(alarms::TheEventLog().Rows().size()) +
+                         (TempPhotos().empty() ? ", photo gone" : ", photo left"));
+    };
+    auto worker = MakeWorker(hooks);
+    Send(*worker, server.port());
+    EXPECT_EQ(events, (std::vector<std::string>{"dial, sessions 0",
+                                                "hang up, other tag, still busy, rows 1, photo gone"}));
+    EXPECT_EQ(busy_.load(), 0);
+}
+
+TEST_F(MailWorkerTest, StartDuringARunningRunIsRunAfterwards) {
+    ScriptedServer server(ScriptedServer::Mode::Gated);
+    // Set once: the environment must not change while a run is under way.
+    testsupport::ScopedEnv env("OCULARA_SMTP_PORT", std::to_string(server.port()));
+    auto worker = MakeWorker();
+    InviaMail_TimerTimer(*worker, settings_, 2, true, grab_);
+    for (int i = 0; i < 200 && server.Sessions() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(server.Sessions(), 1) << "the first run never connected";
+    EXPECT_EQ(busy_.load(), 1);
+    // The first photo is still there, so the second takes the next number.
+    InviaMail_TimerTimer(*worker, settings_, 3, true, grab_);
+    server.Release();
+    worker->WaitIdle();
+
+    const auto messages = server.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_NE(messages[0].find("filename=\"OCL0.jpg\""), std::string::npos);
+    EXPECT_NE(messages[1].find("filename=\"OCL1.jpg\""), std::string::npos);
+    const auto rows = Rows();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].type, "Allarme");
+    EXPECT_EQ(rows[1].type, "Notifica");
+    EXPECT_EQ(busy_.load(), 0);
+    EXPECT_TRUE(TempPhotos().empty());
+}
+
+TEST_F(MailWorkerTest, TemporaryNamesSkipTakenNamesAndNeverFollowALink) {
+    testsupport::TempDir elsewhere;
+    testsupport::WriteFile(tmp_ / "OCL0.jpg", "old");
+    ASSERT_EQ(symlink((elsewhere / "target").c_str(), (tmp_ / "OCL1.jpg").c_str()), 0);  // dangling
+    ASSERT_EQ(symlink((elsewhere / "existing").c_str(), (tmp_ / "OCL2.jpg").c_str()), 0);
+    testsupport::WriteFile(elsewhere / "existing", "keep");
+
+    TemporaryFile file = NomeFileTemporaneo("", "jpg");
+    ASSERT_GE(file.fd, 0);
+    close(file.fd);
+    EXPECT_EQ(file.path, tmp_.path() + "/OCL3.jpg");
+    struct stat st {};
+    ASSERT_EQ(lstat(file.path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_FALSE(PathExists(elsewhere / "target"));
+    EXPECT_EQ(ReadFile(elsewhere / "existing"), "keep");
+    EXPECT_EQ(ReadFile(tmp_ / "OCL0.jpg"), "old");
+
+    // A folder that does not exist falls back to the program's folder.
+    const std::string oldProgramDir = ProgramDir;
+    ProgramDir = elsewhere.path() + "/";
+    file = NomeFileTemporaneo(tmp_.path() + "/missing/", "jpg");
+    ProgramDir = oldProgramDir;
+    ASSERT_GE(file.fd, 0);
+    close(file.fd);
+    EXPECT_EQ(file.path, elsewhere.path() + "/OCL0.jpg");
+
+    // An unwritable folder gives no name instead of looping.
+    testsupport::TempDir locked;
+    chmod(locked.path().c_str(), 0500);
+    if (geteuid() != 0) {
+        file = NomeFileTemporaneo(locked.path() + "/", "jpg");
+        EXPECT_TRUE(file.path.empty());
+        EXPECT_LT(file.fd, 0);
+    }
+}
