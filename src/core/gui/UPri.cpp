@@ -9,6 +9,8 @@
 #include "core/Help.h"
 #include "capture/CaptureComponents.h"
 #include "core/gui/TTimer.h"
+#include "notify/MailWorker.h"
+#include "notify/SmsWorker.h"
 #include "platform/gui/VideoWindowWidget.h"
 #include "platform/Shell.h"
 
@@ -126,6 +128,7 @@ TPri::TPri(QWidget* parent) : QMainWindow(parent), capture_(std::make_unique<cap
     ConnectSwitchRules();
     ConnectCaptureControls();
     ConnectAlarmTimers();
+    CreateNotificationWorkers();
 
     // Design-time size, centred; the creation handler maximises.
     resize(790, 524 + menuBar()->sizeHint().height());
@@ -138,6 +141,8 @@ TPri::TPri(QWidget* parent) : QMainWindow(parent), capture_(std::make_unique<cap
 }
 
 TPri::~TPri() {
+    ThreadSMS.reset();
+    thrdMail.reset();
     alarms::TheEventLog().onRowAppended = nullptr;
     alarms::TheEventLog().onRowsCleared = nullptr;
 }

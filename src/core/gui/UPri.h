@@ -18,6 +18,10 @@ struct PhotoOutcome;
 namespace platform {
 class Filter;
 }
+namespace notify {
+class ThreadSMS;
+class MailWorker;
+}
 
 class QCheckBox;
 class QComboBox;
@@ -85,6 +89,10 @@ public:
     void AttivaNotifiche_TimerTimer();  // QueueNotification
     std::string NomeFileAvi;  // the recording last started
 
+    // Start timers of the notification workers.
+    void InviaSMS_TimerTimer();
+    void InviaMail_TimerTimer();
+
     capture::CaptureComponents& Capture() { return *capture_; }
 
     // Settings dialogs, opened by the menus and the alarm captions.
@@ -115,6 +123,7 @@ private:
     void AddLogRow(int icon, const QString& dateTime, const QString& type, const QString& description);
     void ConnectCaptureControls();
     void ConnectAlarmTimers();
+    void CreateNotificationWorkers();
     void PauseDetectors();   // saves both states, sets both Idle
     void ResumeDetectors();  // next analyses 3000 / 500 ms from now, states restored
     void ConnectBranches(bool video, bool audio, GraphMode mode);
@@ -214,4 +223,9 @@ private:
     std::vector<std::shared_ptr<platform::Filter>> extraFilters_;  // compressors of the recording
     uint8_t savedVideoState_ = 0, savedAudioState_ = 0;  // detectors paused around a rebuild
     std::unique_ptr<capture::CaptureComponents> capture_;
+
+public:
+    // The workers clear their timers' Tags: they go before the timers do.
+    std::unique_ptr<notify::ThreadSMS> ThreadSMS;
+    std::unique_ptr<notify::MailWorker> thrdMail;
 };
