@@ -398,8 +398,9 @@ TEST(AudioDetectorThreads, TheMainThreadReadsWhileTheStreamRuns) {
     d.SetSettings({0, 2, 2000, 2});
     platform::SetTickForTests(kBase);
     d.Start();
-    std::atomic<bool> done{false};
+    std::atomic<bool> done{false}, reading{false};
     std::thread stream([&] {
+        while (!reading) std::this_thread::yield();  // overlap with the reader, however the threads are scheduled
         const Bytes b = Steady16(32, 200);
         for (int i = 0; i < 2000; ++i) {
             platform::AdvanceTickForTests(300);
@@ -408,6 +409,7 @@ TEST(AudioDetectorThreads, TheMainThreadReadsWhileTheStreamRuns) {
         done = true;
     });
     int reads = 0;
+    reading = true;
     while (!done) {
         const auto view = capture::ComposeAudioPrecision(d.ReadProgress());
         if (view.progress) {
