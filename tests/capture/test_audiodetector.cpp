@@ -410,14 +410,14 @@ TEST(AudioDetectorThreads, TheMainThreadReadsWhileTheStreamRuns) {
     });
     int reads = 0;
     reading = true;
-    while (!done) {
+    do {
         const auto view = capture::ComposeAudioPrecision(d.ReadProgress());
         if (view.progress) {
             EXPECT_LE(*view.progress, 100);
         }
         EXPECT_LE(d.Level.load(), 200u);
         ++reads;
-    }
+    } while (!done);
     stream.join();
     EXPECT_EQ(d.State, capture::Monitoring);
     d.Stop();
