@@ -88,6 +88,19 @@ void TPri::ConfigureDetectors() {
     c.audioDetector.SetSelectedFormatText(cb_RisoluzioniAudio->currentText().toStdString());
 }
 
+// Start and preview alike: only "Ferma" stays usable, the detectors rest
+// and the graph is emptied before it is built again.
+void TPri::LeaveStoppedState() {
+    Button1->setEnabled(false);
+    gb_Sorveglianza->setEnabled(false);
+    BitBtn1->setEnabled(false);
+    Button2->setEnabled(true);
+    BitBtn3->setEnabled(false);
+    capture_->videoDetector.State.store(capture::Idle);
+    capture_->audioDetector.State.store(capture::Idle);
+    capture_->FilterGraph.StopAndClear();
+}
+
 void TPri::Button1Click() {
     capture::CaptureComponents& c = *capture_;
     if (!c.EventCounters.HasPeriodStart) {
@@ -101,14 +114,7 @@ void TPri::Button1Click() {
     if (!video && !audio) return;
 
     c.EventCounters.ResetEventQueue();
-    Button1->setEnabled(false);
-    gb_Sorveglianza->setEnabled(false);
-    BitBtn1->setEnabled(false);
-    Button2->setEnabled(true);
-    BitBtn3->setEnabled(false);
-    c.videoDetector.State.store(capture::Idle);
-    c.audioDetector.State.store(capture::Idle);
-    c.FilterGraph.StopAndClear();
+    LeaveStoppedState();
     Label3->setText(video ? "Calibrazione in corso, evitare movimenti ..." : "Calibrazione in corso ...");
     ConfigureDetectors();
     BuildCaptureGraph(video, audio, GraphMode::Monitoring);
@@ -127,14 +133,7 @@ void TPri::BitBtn1Click() {
     const bool video = cb_VideoSorveglianza->isChecked();
     const bool audio = cb_AudioSorveglianza->isChecked();
     if (!video && !audio) return;
-    Button1->setEnabled(false);
-    gb_Sorveglianza->setEnabled(false);
-    BitBtn1->setEnabled(false);
-    Button2->setEnabled(true);
-    BitBtn3->setEnabled(false);
-    c.videoDetector.State.store(capture::Idle);
-    c.audioDetector.State.store(capture::Idle);
-    c.FilterGraph.StopAndClear();
+    LeaveStoppedState();
     ConfigureDetectors();
     BuildCaptureGraph(video, audio, GraphMode::Preview);
     c.FilterGraph.Run();

@@ -128,6 +128,7 @@ private:
     void ResumeDetectors();  // next analyses 3000 / 500 ms from now, states restored
     void ConnectBranches(bool video, bool audio, GraphMode mode);
     void ConfigureDetectors();
+    void LeaveStoppedState();
     void AttachDetectorHooks();
     void ShowFormatRefused(const char* text, std::function<void()> dismissed);
     // Runs `task` on the main thread later; dropped once the window is gone.

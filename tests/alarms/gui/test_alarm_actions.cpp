@@ -8,6 +8,7 @@
 #include "core/gui/TTimer.h"
 #include "core/gui/UPri.h"
 #include "platform/PlaySound.h"
+#include "support/GuiTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -18,15 +19,7 @@
 
 namespace {
 
-bool RunUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms) {
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return done();
-}
+using testsupport::RunUntil;
 
 class AlarmActionsTest : public ::testing::Test {
 protected:

@@ -6,6 +6,7 @@
 #include "core/Globali.h"
 #include "core/gui/TTimer.h"
 #include "core/gui/UPri.h"
+#include "support/GuiTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -21,21 +22,12 @@
 
 namespace {
 
+using testsupport::RunUntil;
+
 QStringList Items(QComboBox* list) {
     QStringList items;
     for (int i = 0; i < list->count(); ++i) items << list->itemText(i);
     return items;
-}
-
-// Runs the event loop until `done` holds or `ms` pass.
-bool RunUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms) {
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return done();
 }
 
 class MonitoringTest : public ::testing::Test {
