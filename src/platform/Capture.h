@@ -5,6 +5,11 @@
 // GStreamer pipeline is built from them at Run and torn down at Stop, so a
 // stopped graph can be re-wired freely (the recording branch is added that way).
 //
+// Recording: SetOutputFileName adds an AVI multiplexer and its file writer;
+// each source rendered into the multiplexer (directly or through a
+// compressor) feeds it from the same tee as its monitoring branches. Stop
+// finishes the file (its index written) before tearing the pipeline down.
+//
 // Threads: everything is called on the main thread unless its comment says
 // otherwise. Grabber callbacks run on GStreamer streaming threads.
 //
@@ -59,7 +64,7 @@ std::string CompressorFactoryName(const DeviceInfo& device);
 
 // ---------------------------------------------------------------- filters
 
-enum class FilterKind { Source, SampleGrabber, VideoRenderer };
+enum class FilterKind { Source, SampleGrabber, VideoRenderer, Compressor, Multiplexer, FileWriter };
 
 class Filter {
 public:
@@ -224,6 +229,74 @@ private:
     std::shared_ptr<detail::RendererState> state_;
 };
 
+// An encoder of a compressor category, put between a source and the
+// multiplexer. Raw frames and sound are converted to what it takes.
+class CompressorFilter : public Filter {
+public:
+    ~CompressorFilter() override;
+    CompressorFilter(const CompressorFilter&) = delete;
+    CompressorFilter& operator=(const CompressorFilter&) = delete;
+    FilterKind Kind() const override { return FilterKind::Compressor; }
+
+    const std::string& FriendlyName() const { return friendlyName_; }
+    // The GStreamer element factory that encodes.
+    const std::string& FactoryName() const { return factoryName_; }
+    // Video or Audio: the sources it can be rendered from.
+    MajorType Medium() const { return medium_; }
+
+private:
+    friend struct detail::GraphImpl;
+    friend std::shared_ptr<CompressorFilter> CreateCompressorFilter(const DeviceInfo& device);
+    CompressorFilter(std::string friendlyName, std::string factoryName, MajorType medium);
+    std::string friendlyName_;
+    std::string factoryName_;
+    MajorType medium_;
+    bool inStream_ = false;  // ends one connection already (main thread)
+};
+
+// The filter of a compressor entry of EnumerateDevices; nullptr for other
+// entries and for an encoder that is no longer installed.
+std::shared_ptr<CompressorFilter> CreateCompressorFilter(const DeviceInfo& device);
+
+class FileWriterFilter;
+
+// The AVI multiplexer that CaptureGraphBuilder::SetOutputFileName adds: at
+// most one video and one audio stream, interleaved into its writer's file.
+// Uncompressed video is stored as RGB24 (RGB32 when the source delivers
+// that), bottom-up as AVI wants; uncompressed sound as the source's PCM.
+class AviMuxFilter : public Filter {
+public:
+    ~AviMuxFilter() override;
+    AviMuxFilter(const AviMuxFilter&) = delete;
+    AviMuxFilter& operator=(const AviMuxFilter&) = delete;
+    FilterKind Kind() const override { return FilterKind::Multiplexer; }
+
+    const std::string& FileName() const { return fileName_; }
+    const std::shared_ptr<FileWriterFilter>& Writer() const { return writer_; }
+
+private:
+    friend struct detail::GraphImpl;
+    AviMuxFilter(std::string fileName, std::shared_ptr<FileWriterFilter> writer);
+    std::string fileName_;
+    std::shared_ptr<FileWriterFilter> writer_;
+};
+
+// Writes the multiplexer's output; created, and removed, with it.
+class FileWriterFilter : public Filter {
+public:
+    ~FileWriterFilter() override;
+    FileWriterFilter(const FileWriterFilter&) = delete;
+    FileWriterFilter& operator=(const FileWriterFilter&) = delete;
+    FilterKind Kind() const override { return FilterKind::FileWriter; }
+
+    const std::string& FileName() const { return fileName_; }
+
+private:
+    friend struct detail::GraphImpl;
+    explicit FileWriterFilter(std::string fileName);
+    std::string fileName_;
+};
+
 // ---------------------------------------------------------------- graph
 
 enum class PinCategory { None, Preview, Capture };
@@ -243,27 +316,39 @@ public:
 
     // False when inactive, running, already holding the filter, or null.
     bool AddFilter(std::shared_ptr<Filter> filter, const std::string& name);
-    // Drops the filter and every connection through it; stops the graph first.
+    // Drops the filter and every connection through it; stops the graph
+    // first. A multiplexer and its file writer go together.
     bool RemoveFilter(const Filter& filter);
     bool Contains(const Filter& filter) const;
     std::vector<std::shared_ptr<Filter>> Filters() const;
 
     // Builds the pipeline from the connections and starts streaming. False
     // when it cannot be built or started (Failed() and LastError() say why);
-    // a graph without connections runs trivially.
+    // a graph without connections runs trivially. When only the recording
+    // stands in the way (a folder that does not exist, an unwritable file, a
+    // compressor that cannot be connected or started) the other connections
+    // run without it: Run returns false, IsRunning() is true.
     bool Run();
     // Returns once streaming has stopped: no grabber callback runs after it.
+    // A recording is finished first: its streams end, and the multiplexer
+    // writes the index, within RecordingFinishMs; a file that could not be
+    // finished by then is reported as a failure.
     void Stop();
     bool IsRunning() const;
-    // Stop, then drop the connections and the filters the builder added;
-    // the filters added with AddFilter stay.
+    // Stop, then drop the connections, the filters the builder added and the
+    // compressors (they serve recording connections only); the sources,
+    // grabbers and renderers added with AddFilter stay.
     void StopAndClear();
 
     // Any thread. A failure (device busy or unplugged, a missing element, a
     // stream that cannot be negotiated) stops delivery; the graph stays
-    // "running" until Stop. Cleared by the next Run.
+    // "running" until Stop. A failure of the recording (disk full, encoder
+    // error) ends only the recording: the other connections go on
+    // delivering. Cleared by the next Run.
     bool Failed() const;
     std::string LastError() const;
+
+    static constexpr int RecordingFinishMs = 5000;
 
 private:
     friend class CaptureGraphBuilder;
@@ -276,15 +361,27 @@ class CaptureGraphBuilder {
 public:
     explicit CaptureGraphBuilder(FilterGraph& graph) : graph_(graph) {}
 
-    // source -> [grabber] -> [renderer]. `mediaType` None means any; else it
-    // must match the source's medium. Video needs a grabber or a
-    // VideoWindowRenderer; audio needs a grabber and no renderer (the grabber
-    // ends the branch). A filter not yet in the graph is added and counts as
-    // added by the builder. False (nothing changed) while the graph runs, when
-    // it is inactive, or when the filters do not fit together. One source may
-    // feed several connections; a grabber or renderer ends only one.
+    // source -> [intermediate] -> [sink]. `mediaType` None means any; else it
+    // must match the source's medium. The pin category is not examined (a
+    // source has one output pin). Two shapes:
+    // - monitoring: the intermediate is a SampleGrabber or null, the sink a
+    //   VideoWindowRenderer or null. Video needs a grabber or a renderer;
+    //   audio needs a grabber and no renderer (the grabber ends the branch).
+    // - recording: the sink is an AviMuxFilter of this graph, the
+    //   intermediate a CompressorFilter of the source's medium or null
+    //   (uncompressed). One video and one audio stream per multiplexer.
+    // A filter not yet in the graph is added and counts as added by the
+    // builder. False (nothing changed) while the graph runs, when it is
+    // inactive, or when the filters do not fit together. One source may feed
+    // several connections; a grabber, renderer or compressor ends only one.
     bool RenderStream(PinCategory category, MajorType mediaType, const std::shared_ptr<SourceFilter>& source,
-                      const std::shared_ptr<SampleGrabber>& grabber, const std::shared_ptr<Filter>& renderer);
+                      const std::shared_ptr<Filter>& intermediate, const std::shared_ptr<Filter>& sink);
+
+    // Adds an AVI multiplexer writing to `path` and its file writer to the
+    // graph and returns the multiplexer, for RenderStream. The file is
+    // created (replacing one of that name) at Run. nullptr while the graph
+    // runs, when it is inactive, or for an empty path.
+    std::shared_ptr<AviMuxFilter> SetOutputFileName(const std::string& path);
 
 private:
     FilterGraph& graph_;

@@ -6,13 +6,20 @@
 // video grabber  queue -> videoconvert -> videoscale -> caps -> appsink
 // video window   queue (leaky) -> videoconvert -> BGRx -> appsink (newest only)
 // audio grabber  queue -> audioconvert -> audioresample -> caps -> appsink
-// A recording branch (encoder -> avimux -> filesink) hangs off the same tee.
+// A recording branch hangs off the same tee, one avimux -> filesink per file:
+// video  queue (leaky) -> videorate -> rate -> videoconvert -> BGR caps | encoder -> avimux
+// audio  queue (leaky) -> audiorate -> audioconvert -> audioresample -> PCM caps | encoder -> avimux
+// The rate elements keep the file's frame and sample counts true to the
+// clock (AVI has no time stamps) when the leaky queue has to drop.
 
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
 #include <gst/video/video.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -30,9 +37,10 @@ struct FailureState {
     std::atomic<bool> failed{false};
     mutable std::mutex mutex;
     std::string text;
+    bool firstWasRecording = false;
 
     // Any thread. The first failure of a run is kept and printed.
-    void Report(const std::string& where, const std::string& message) {
+    void Report(const std::string& where, const std::string& message, bool recording = false) {
         std::string line = where.empty() ? message : where + ": " + message;
         for (char& c : line)
             if (c == '\n' || c == '\r') c = ' ';
@@ -40,14 +48,20 @@ struct FailureState {
             std::lock_guard lock(mutex);
             if (failed) return;
             text = line;
+            firstWasRecording = recording;
             failed = true;
         }
-        std::fprintf(stderr, "Oculara: capture stopped: %s\n", line.c_str());
+        std::fprintf(stderr, "Oculara: %s: %s\n", recording ? "recording failed" : "capture stopped", line.c_str());
     }
     void Reset() {
         std::lock_guard lock(mutex);
         failed = false;
+        firstWasRecording = false;
         text.clear();
+    }
+    bool FirstWasRecording() const {
+        std::lock_guard lock(mutex);
+        return failed && firstWasRecording;
     }
     std::string Text() const {
         std::lock_guard lock(mutex);
@@ -60,6 +74,13 @@ struct Stream {
     std::shared_ptr<SourceFilter> source;
     std::shared_ptr<SampleGrabber> grabber;
     std::shared_ptr<VideoWindowRenderer> renderer;
+    std::shared_ptr<CompressorFilter> compressor;  // recording connections only
+    std::shared_ptr<AviMuxFilter> mux;             // set for a recording connection
+
+    bool Uses(const Filter& f) const {
+        return source.get() == &f || grabber.get() == &f || renderer.get() == &f || compressor.get() == &f ||
+               mux.get() == &f;
+    }
 };
 
 struct FilterEntry {
@@ -93,6 +114,31 @@ struct DynamicLink {
     std::atomic<bool> linked{false};
 };
 
+// One recording file of a running pipeline. Its tee pads drop what comes
+// once it is closing or dead, so that neither a finished nor a failed file
+// holds the sources back.
+struct RecordingRuntime {
+    std::string label;  // the file, for errors
+    std::atomic<bool> closing{false};
+    std::atomic<bool> dead{false};
+    std::mutex mutex;
+    std::condition_variable over;
+    bool finished = false;                // the file writer has written the end
+    std::vector<GstPtr<GstPad>> entries;  // each branch's first sink pad, for the end of stream
+
+    // Any thread.
+    void Fail() {
+        std::lock_guard lock(mutex);
+        dead = true;
+        over.notify_all();
+    }
+    void Finish() {
+        std::lock_guard lock(mutex);
+        finished = true;
+        over.notify_all();
+    }
+};
+
 struct Runtime {
     std::shared_ptr<FailureState> failure;
     std::atomic<bool> delivering{true};
@@ -105,6 +151,8 @@ struct Runtime {
     bool sourcesMarked = false;
     std::mutex labelsMutex;
     std::map<GstObject*, std::string> labels;  // elements named after their device, for errors
+    std::map<GstObject*, RecordingRuntime*> recordingOf;  // the elements of each recording branch
+    std::vector<std::unique_ptr<RecordingRuntime>> recordings;
     GstPtr<GstElement> pipeline;
     GstPtr<GstBus> bus;
 
@@ -112,16 +160,29 @@ struct Runtime {
         std::lock_guard lock(labelsMutex);
         labels[GST_OBJECT(e)] = name;
     }
-    std::string LabelOf(GstObject* object) {
+    void Own(GstElement* e, RecordingRuntime* rec) {
+        std::lock_guard lock(labelsMutex);
+        recordingOf[GST_OBJECT(e)] = rec;
+    }
+    // Any thread: the label, and the recording, of the element or its nearest ancestor that has one.
+    std::string LabelOf(GstObject* object, RecordingRuntime** recording = nullptr) {
         GstPtr<GstElement> cur;
         GstObject* o = object;
+        std::string label;
+        bool labelled = false;
         std::lock_guard lock(labelsMutex);
-        while (o) {
-            if (auto it = labels.find(o); it != labels.end()) return it->second;
+        while (o && (!labelled || (recording && !*recording))) {
+            if (auto it = labels.find(o); !labelled && it != labels.end()) {
+                label = it->second;
+                labelled = true;
+            }
+            if (auto it = recordingOf.find(o); recording && !*recording && it != recordingOf.end())
+                *recording = it->second;
             GstObject* parent = gst_object_get_parent(o);
             cur.reset(parent ? GST_ELEMENT(parent) : nullptr);
             o = parent;
         }
+        if (labelled) return label;
         return object ? GST_OBJECT_NAME(object) : "";
     }
 };
@@ -134,10 +195,33 @@ GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer data) {
         GstPtr<GError> error;
         GstPtr<gchar> debug;
         gst_message_parse_error(message, error.out(), debug.out());
-        rt->delivering = false;
-        rt->failure->Report(rt->LabelOf(GST_MESSAGE_SRC(message)), error ? error->message : "streaming error");
+        RecordingRuntime* recording = nullptr;
+        std::string where = rt->LabelOf(GST_MESSAGE_SRC(message), &recording);
+        // Posted before the failing element returns its error upstream: the
+        // tee drops the recording's data before the error could reach the source.
+        if (recording) recording->Fail();
+        else rt->delivering = false;
+        rt->failure->Report(where, error ? error->message : "streaming error", recording != nullptr);
+    } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ELEMENT) {
+        // A file writer's own end of stream, which the pipeline would keep to
+        // itself: posted once the writer has flushed the file, or failed to.
+        const GstStructure* s = gst_message_get_structure(message);
+        GstMessage* inner = nullptr;
+        if (s && gst_structure_has_name(s, "GstBinForwarded") &&
+            gst_structure_get(s, "message", GST_TYPE_MESSAGE, &inner, nullptr) && inner) {
+            GstPtr<GstMessage> forwarded(inner);
+            RecordingRuntime* recording = nullptr;
+            if (GST_MESSAGE_TYPE(inner) == GST_MESSAGE_EOS) rt->LabelOf(GST_MESSAGE_SRC(inner), &recording);
+            if (recording) recording->Finish();
+        }
     }
     return GST_BUS_DROP;
+}
+
+// Streaming thread of a source: the recording's share of its data.
+GstPadProbeReturn OnRecordingData(GstPad*, GstPadProbeInfo*, gpointer data) {
+    auto* rec = static_cast<RecordingRuntime*>(data);
+    return rec->closing || rec->dead ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
 }
 
 // Streaming thread of a grabber branch.
@@ -379,7 +463,7 @@ private:
 
     void Feed(GstAppSrc* src) {
         bool sawFrameThisLoop = loopStart_ != GST_CLOCK_TIME_NONE;
-        while (!stopping_ && !rt_.failure->failed) {
+        while (!stopping_ && rt_.delivering) {
             GstPtr<GstSample> sample(gst_app_sink_try_pull_sample(GST_APP_SINK(sink_), 100 * GST_MSECOND));
             if (sample) {
                 GstBuffer* in = gst_sample_get_buffer(sample.get());
@@ -482,6 +566,7 @@ struct GraphImpl {
             s.renderer->Clear();
             s.renderer->state_->inStream = false;
         }
+        if (s.compressor) s.compressor->inStream_ = false;
     }
 
     void ClearStreams() {
@@ -490,24 +575,37 @@ struct GraphImpl {
     }
 
     bool RenderStream(PinCategory category, MajorType mediaType, const std::shared_ptr<SourceFilter>& source,
-                      const std::shared_ptr<SampleGrabber>& grabber, const std::shared_ptr<Filter>& renderer);
+                      const std::shared_ptr<Filter>& intermediate, const std::shared_ptr<Filter>& sink);
+    bool RenderRecording(const std::shared_ptr<SourceFilter>& source, const std::shared_ptr<Filter>& intermediate,
+                         const std::shared_ptr<AviMuxFilter>& mux);
+    std::shared_ptr<AviMuxFilter> SetOutputFileName(const std::string& path);
+    void RemoveFilter(const Filter& filter);
     bool Run();
     void Stop();
     void Teardown(Runtime& rt);
+    void FinishRecordings(Runtime& rt);
 
     // Build steps; each reports its own failure and returns null.
-    GstElement* Make(Runtime& rt, const char* factory, const std::string& label);
+    std::unique_ptr<Runtime> Build(bool withRecording);
+    GstElement* Make(Runtime& rt, const char* factory, const std::string& label, RecordingRuntime* rec = nullptr);
     GstElement* BuildHead(Runtime& rt, const std::shared_ptr<SourceFilter>& source);
     bool BuildBranch(Runtime& rt, const Stream& s, GstElement* tee);
+    RecordingRuntime* BuildRecording(Runtime& rt, const AviMuxFilter& mux, GstElement*& avimux);
+    bool BuildRecordingBranch(Runtime& rt, RecordingRuntime& rec, const Stream& s, GstElement* tee, GstElement* avimux);
 };
 
-GstElement* GraphImpl::Make(Runtime& rt, const char* factory, const std::string& label) {
+GstElement* GraphImpl::Make(Runtime& rt, const char* factory, const std::string& label, RecordingRuntime* rec) {
     GstElement* e = gst_element_factory_make(factory, nullptr);
     if (!e) {
-        failure->Report(label, std::string("the GStreamer element \"") + factory + "\" is not installed");
+        failure->Report(label, std::string("the GStreamer element \"") + factory + "\" is not installed",
+                        rec != nullptr);
         return nullptr;
     }
     gst_bin_add(GST_BIN(rt.pipeline.get()), e);
+    if (rec) {
+        rt.Label(e, label);
+        rt.Own(e, rec);
+    }
     return e;
 }
 
@@ -774,17 +872,122 @@ bool GraphImpl::BuildBranch(Runtime& rt, const Stream& s, GstElement* tee) {
     return true;
 }
 
-bool GraphImpl::Run() {
-    if (running) return true;
-    failure->Reset();
-    if (!active) {
-        failure->Report("", "the graph is not active");
+namespace {
+
+// The source's frame rate as a fraction, as cameras state it (15/1,
+// 30000/1001); the file camera's 25/1 when the format does not say.
+std::pair<int, int> FrameRate(int64_t avgTimePerFrame) {
+    if (avgTimePerFrame <= 0) return {25, 1};
+    const double fps = 10000000.0 / double(avgTimePerFrame);
+    const double whole = std::round(fps);
+    if (whole >= 1 && std::abs(fps - whole) < whole * 1e-4) return {int(whole), 1};
+    const double ntsc = std::round(fps * 1.001);
+    if (ntsc >= 1 && std::abs(fps - ntsc / 1.001) < fps * 1e-4) return {int(ntsc) * 1000, 1001};
+    int n = 0, d = 1;
+    gst_util_double_to_fraction(fps, &n, &d);
+    if (n <= 0 || d <= 0) return {25, 1};
+    return {n, d};
+}
+
+}  // namespace
+
+RecordingRuntime* GraphImpl::BuildRecording(Runtime& rt, const AviMuxFilter& mux, GstElement*& avimux) {
+    auto owned = std::make_unique<RecordingRuntime>();
+    RecordingRuntime* rec = owned.get();
+    rec->label = mux.FileName();
+    rt.recordings.push_back(std::move(owned));
+    avimux = Make(rt, "avimux", rec->label, rec);
+    GstElement* writer = Make(rt, "filesink", rec->label, rec);
+    if (!avimux || !writer) return nullptr;
+    // The file writer must not hold the pipeline's start back until the first data.
+    g_object_set(writer, "location", rec->label.c_str(), "async", FALSE, nullptr);
+    if (!gst_element_link(avimux, writer)) {
+        failure->Report(rec->label, "cannot connect the file writer", true);
+        return nullptr;
+    }
+    // The writer's end of stream tells Stop that the file is complete.
+    g_object_set(rt.pipeline.get(), "message-forward", TRUE, nullptr);
+    return rec;
+}
+
+bool GraphImpl::BuildRecordingBranch(Runtime& rt, RecordingRuntime& rec, const Stream& s, GstElement* tee,
+                                     GstElement* avimux) {
+    SourcePlan plan = PlanOf(*s.source->state_);
+    const std::string& label = rec.label;
+    const std::string encoderLabel = s.compressor ? s.compressor->FriendlyName() : label;
+    const bool video = plan.device->medium == MajorType::Video;
+    GstElement* queue = Make(rt, "queue", label, &rec);
+    if (!queue) return false;
+    // A slow disk or encoder drops frames here, never holds the detectors back.
+    g_object_set(queue, "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time", guint64(GST_SECOND), nullptr);
+    gst_util_set_object_arg(G_OBJECT(queue), "leaky", "downstream");
+    std::vector<GstElement*> chain{queue};
+    auto add = [&](const char* factory) {
+        GstElement* e = Make(rt, factory, label, &rec);
+        if (e) chain.push_back(e);
+        return e;
+    };
+    if (video) {
+        auto vf = ReadVideoFormat(*plan.format);
+        auto [n, d] = FrameRate(vf->avgTimePerFrame);
+        if (!add("videorate")) return false;
+        GstElement* rate = add("capsfilter");
+        if (!rate || !add("videoconvert")) return false;
+        SetCaps(rate,
+                GstPtr<GstCaps>(gst_caps_new_simple("video/x-raw", "framerate", GST_TYPE_FRACTION, n, d, nullptr)));
+        if (!s.compressor) {
+            GstElement* format = add("capsfilter");
+            if (!format) return false;
+            // Both are formats avimux stores as they are: lossless.
+            const char* name = vf->subtype == SubType::RGB32 ? "BGRx" : "BGR";
+            SetCaps(format,
+                    GstPtr<GstCaps>(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, name, nullptr)));
+        }
+    } else {
+        auto wfx = ReadAudioFormat(*plan.format);
+        WAVEFORMATEX fmt = *wfx;
+        if (fmt.wBitsPerSample != 8) fmt.wBitsPerSample = 16;
+        if (!add("audiorate") || !add("audioconvert") || !add("audioresample")) return false;
+        if (!s.compressor) {
+            GstElement* pcm = add("capsfilter");
+            if (!pcm) return false;
+            SetCaps(pcm, PcmCaps(fmt));
+        }
+    }
+    if (s.compressor) {
+        GstElement* encoder = Make(rt, s.compressor->FactoryName().c_str(), encoderLabel, &rec);
+        if (!encoder) return false;
+        chain.push_back(encoder);
+    }
+    for (size_t i = 0; i + 1 < chain.size(); ++i) {
+        if (!gst_element_link(chain[i], chain[i + 1])) {
+            failure->Report(encoderLabel,
+                            s.compressor ? "the compressor does not take this stream" : "cannot convert the stream",
+                            true);
+            return false;
+        }
+    }
+    GstPtr<GstPad> muxPad(gst_element_request_pad_simple(avimux, video ? "video_%u" : "audio_%u"));
+    GstPtr<GstPad> lastPad(gst_element_get_static_pad(chain.back(), "src"));
+    if (!muxPad || !lastPad || gst_pad_link(lastPad.get(), muxPad.get()) != GST_PAD_LINK_OK) {
+        failure->Report(encoderLabel,
+                        s.compressor ? "the compressor's output cannot go into an AVI file"
+                                     : "the stream cannot go into an AVI file",
+                        true);
         return false;
     }
-    if (streams.empty()) {
-        running = true;
-        return true;
+    if (!gst_element_link(tee, queue)) {
+        failure->Report(label, "cannot connect the recording", true);
+        return false;
     }
+    GstPtr<GstPad> entry(gst_element_get_static_pad(queue, "sink"));
+    GstPtr<GstPad> teePad(gst_pad_get_peer(entry.get()));
+    gst_pad_add_probe(teePad.get(), GST_PAD_PROBE_TYPE_DATA_DOWNSTREAM, &OnRecordingData, &rec, nullptr);
+    rec.entries.push_back(std::move(entry));
+    return true;
+}
+
+std::unique_ptr<Runtime> GraphImpl::Build(bool withRecording) {
     auto rt = std::make_unique<Runtime>();
     rt->failure = failure;
     rt->pipeline.reset(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new("FilterGraph"))));
@@ -792,22 +995,32 @@ bool GraphImpl::Run() {
     gst_bus_set_sync_handler(rt->bus.get(), OnBusMessage, rt.get(), nullptr);
 
     std::map<SourceState*, GstElement*> tees;
+    auto teeOf = [&](const Stream& s) -> GstElement* {
+        SourceState* key = s.source->state_.get();
+        if (auto it = tees.find(key); it != tees.end()) return it->second;
+        rt->sources.push_back(s.source->state_);
+        GstElement* tee = BuildHead(*rt, s.source);
+        if (tee) tees[key] = tee;
+        return tee;
+    };
     bool ok = true;
     for (const auto& s : streams) {
-        SourceState* key = s.source->state_.get();
-        if (!tees.count(key)) {
-            rt->sources.push_back(s.source->state_);
-            GstElement* tee = BuildHead(*rt, s.source);
-            if (!tee) {
-                ok = false;
-                break;
-            }
-            tees[key] = tee;
-        }
-        if (!BuildBranch(*rt, s, tees[key])) {
+        if (s.mux) continue;
+        GstElement* tee = teeOf(s);
+        if (!tee || !BuildBranch(*rt, s, tee)) {
             ok = false;
             break;
         }
+    }
+    // Recording branches last: one multiplexer and file writer per file.
+    std::map<const AviMuxFilter*, std::pair<RecordingRuntime*, GstElement*>> files;
+    for (const auto& s : streams) {
+        if (!ok || !withRecording) break;
+        if (!s.mux) continue;
+        auto& file = files[s.mux.get()];
+        if (!file.first) file.first = BuildRecording(*rt, *s.mux, file.second);
+        GstElement* tee = file.first ? teeOf(s) : nullptr;
+        ok = tee && BuildRecordingBranch(*rt, *file.first, s, tee, file.second);
     }
     for (auto& st : rt->sources) {
         std::lock_guard lock(st->mutex);
@@ -820,12 +1033,54 @@ bool GraphImpl::Run() {
     }
     if (!ok) {
         Teardown(*rt);
-        return false;
+        return nullptr;
     }
     GST_DEBUG_BIN_TO_DOT_FILE(GST_BIN(rt->pipeline.get()), GST_DEBUG_GRAPH_SHOW_ALL, "oculara-capture");
-    runtime = std::move(rt);
-    running = true;
-    return true;
+    return rt;
+}
+
+bool GraphImpl::Run() {
+    if (running) return true;
+    failure->Reset();
+    if (!active) {
+        failure->Report("", "the graph is not active");
+        return false;
+    }
+    if (streams.empty()) {
+        running = true;
+        return true;
+    }
+    runtime = Build(true);
+    const bool ok = runtime != nullptr;
+    // The recording alone failed: the detectors go on without it.
+    if (!runtime && failure->FirstWasRecording()) runtime = Build(false);
+    running = runtime != nullptr;
+    return ok;
+}
+
+void GraphImpl::FinishRecordings(Runtime& rt) {
+    if (rt.recordings.empty()) return;
+    // The end of stream goes straight into each branch; the tee drops what
+    // still comes, so the multiplexer sees a clean end and writes its index.
+    for (auto& rec : rt.recordings) {
+        if (rec->dead) continue;
+        rec->closing = true;
+        for (auto& entry : rec->entries) {
+            if (!gst_pad_send_event(entry.get(), gst_event_new_eos())) {
+                failure->Report(rec->label, "the recording cannot be finished", true);
+                rec->Fail();
+                break;
+            }
+        }
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FilterGraph::RecordingFinishMs);
+    for (auto& rec : rt.recordings) {
+        std::unique_lock lock(rec->mutex);
+        if (!rec->over.wait_until(lock, deadline, [&] { return rec->finished || rec->dead.load(); })) {
+            lock.unlock();
+            failure->Report(rec->label, "the recording could not be finished in time", true);
+        }
+    }
 }
 
 void GraphImpl::Teardown(Runtime& rt) {
@@ -851,14 +1106,24 @@ void GraphImpl::Teardown(Runtime& rt) {
 }
 
 bool GraphImpl::RenderStream(PinCategory category, MajorType mediaType, const std::shared_ptr<SourceFilter>& source,
-                             const std::shared_ptr<SampleGrabber>& grabber, const std::shared_ptr<Filter>& renderer) {
+                             const std::shared_ptr<Filter>& intermediate, const std::shared_ptr<Filter>& sink) {
     if (!active || running || !source || !source->HasDevice()) return false;
     const MajorType medium = source->Medium();
     if (mediaType != MajorType::None && mediaType != medium) return false;
+    if (sink && sink->Kind() == FilterKind::Multiplexer) {
+        if (!RenderRecording(source, intermediate, std::static_pointer_cast<AviMuxFilter>(sink))) return false;
+        streams.back().category = category;
+        return true;
+    }
+    std::shared_ptr<SampleGrabber> grabber;
+    if (intermediate) {
+        if (intermediate->Kind() != FilterKind::SampleGrabber) return false;
+        grabber = std::static_pointer_cast<SampleGrabber>(intermediate);
+    }
     std::shared_ptr<VideoWindowRenderer> window;
-    if (renderer) {
-        if (renderer->Kind() != FilterKind::VideoRenderer || medium != MajorType::Video) return false;
-        window = std::static_pointer_cast<VideoWindowRenderer>(renderer);
+    if (sink) {
+        if (sink->Kind() != FilterKind::VideoRenderer || medium != MajorType::Video) return false;
+        window = std::static_pointer_cast<VideoWindowRenderer>(sink);
         if (window->state_->inStream) return false;
     }
     if (medium == MajorType::Audio && !grabber) return false;
@@ -868,18 +1133,72 @@ bool GraphImpl::RenderStream(PinCategory category, MajorType mediaType, const st
         MajorType wanted = grabber->GetMediaType().majortype;
         if (wanted != MajorType::None && wanted != medium) return false;
     }
-    for (const std::shared_ptr<Filter>& f :
-         {std::static_pointer_cast<Filter>(source), std::static_pointer_cast<Filter>(grabber), renderer}) {
+    for (const std::shared_ptr<Filter>& f : {std::static_pointer_cast<Filter>(source), intermediate, sink}) {
         if (f && !Find(*f)) filters.push_back({f, "", true});
     }
     if (grabber) grabber->state_->inStream = true;
     if (window) window->state_->inStream = true;
-    streams.push_back({category, source, grabber, window});
+    streams.push_back({category, source, grabber, window, nullptr, nullptr});
     return true;
+}
+
+bool GraphImpl::RenderRecording(const std::shared_ptr<SourceFilter>& source,
+                                const std::shared_ptr<Filter>& intermediate,
+                                const std::shared_ptr<AviMuxFilter>& mux) {
+    const MajorType medium = source->Medium();
+    if (!Find(*mux) || !mux->Writer() || !Find(*mux->Writer())) return false;
+    std::shared_ptr<CompressorFilter> compressor;
+    if (intermediate) {
+        if (intermediate->Kind() != FilterKind::Compressor) return false;
+        compressor = std::static_pointer_cast<CompressorFilter>(intermediate);
+        if (compressor->Medium() != medium || compressor->inStream_) return false;
+    }
+    for (const auto& s : streams)
+        if (s.mux == mux && s.source->Medium() == medium) return false;
+    for (const std::shared_ptr<Filter>& f : {std::static_pointer_cast<Filter>(source), intermediate}) {
+        if (f && !Find(*f)) filters.push_back({f, "", true});
+    }
+    if (compressor) compressor->inStream_ = true;
+    streams.push_back({PinCategory::None, source, nullptr, nullptr, compressor, mux});
+    return true;
+}
+
+std::shared_ptr<AviMuxFilter> GraphImpl::SetOutputFileName(const std::string& path) {
+    if (!active || running || path.empty()) return nullptr;
+    auto writer = std::shared_ptr<FileWriterFilter>(new FileWriterFilter(path));
+    auto mux = std::shared_ptr<AviMuxFilter>(new AviMuxFilter(path, writer));
+    filters.push_back({mux, "AVI Mux", true});
+    filters.push_back({writer, path, true});
+    return mux;
+}
+
+void GraphImpl::RemoveFilter(const Filter& filter) {
+    Stop();
+    // A multiplexer and its file writer are one filter pair.
+    std::vector<const Filter*> gone{&filter};
+    for (const auto& e : filters) {
+        if (e.filter->Kind() != FilterKind::Multiplexer) continue;
+        const auto& mux = static_cast<const AviMuxFilter&>(*e.filter);
+        if (&mux == &filter && mux.Writer()) gone.push_back(mux.Writer().get());
+        if (mux.Writer().get() == &filter) gone.push_back(&mux);
+    }
+    auto isGone = [&](const Filter& f) { return std::find(gone.begin(), gone.end(), &f) != gone.end(); };
+    for (auto it = streams.begin(); it != streams.end();) {
+        bool uses = false;
+        for (const Filter* f : gone) uses = uses || it->Uses(*f);
+        if (uses) {
+            ForgetStream(*it);
+            it = streams.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    std::erase_if(filters, [&](const FilterEntry& e) { return isGone(*e.filter); });
 }
 
 void GraphImpl::Stop() {
     if (runtime) {
+        FinishRecordings(*runtime);
         Teardown(*runtime);
         runtime.reset();
     }
@@ -913,17 +1232,7 @@ bool FilterGraph::AddFilter(std::shared_ptr<Filter> filter, const std::string& n
 
 bool FilterGraph::RemoveFilter(const Filter& filter) {
     if (!impl_->Find(filter)) return false;
-    impl_->Stop();
-    auto& streams = impl_->streams;
-    for (auto it = streams.begin(); it != streams.end();) {
-        if (it->source.get() == &filter || it->grabber.get() == &filter || it->renderer.get() == &filter) {
-            impl_->ForgetStream(*it);
-            it = streams.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    std::erase_if(impl_->filters, [&](const detail::FilterEntry& e) { return e.filter.get() == &filter; });
+    impl_->RemoveFilter(filter);
     return true;
 }
 
@@ -942,7 +1251,9 @@ bool FilterGraph::IsRunning() const { return impl_->running; }
 void FilterGraph::StopAndClear() {
     impl_->Stop();
     impl_->ClearStreams();
-    std::erase_if(impl_->filters, [](const detail::FilterEntry& e) { return e.byBuilder; });
+    std::erase_if(impl_->filters, [](const detail::FilterEntry& e) {
+        return e.byBuilder || e.filter->Kind() == FilterKind::Compressor;
+    });
 }
 
 bool FilterGraph::Failed() const { return impl_->failure->failed; }
@@ -952,9 +1263,13 @@ std::string FilterGraph::LastError() const { return impl_->failure->Text(); }
 
 bool CaptureGraphBuilder::RenderStream(PinCategory category, MajorType mediaType,
                                        const std::shared_ptr<SourceFilter>& source,
-                                       const std::shared_ptr<SampleGrabber>& grabber,
-                                       const std::shared_ptr<Filter>& renderer) {
-    return graph_.impl_->RenderStream(category, mediaType, source, grabber, renderer);
+                                       const std::shared_ptr<Filter>& intermediate,
+                                       const std::shared_ptr<Filter>& sink) {
+    return graph_.impl_->RenderStream(category, mediaType, source, intermediate, sink);
+}
+
+std::shared_ptr<AviMuxFilter> CaptureGraphBuilder::SetOutputFileName(const std::string& path) {
+    return graph_.impl_->SetOutputFileName(path);
 }
 
 }  // namespace platform
