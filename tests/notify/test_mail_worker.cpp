@@ -8,7 +8,8 @@
 #include "notify/MailWorker.h"
 #include "platform/DateTime.h"
 #include "support/TestSupport.h"
-#include "MailTestSupport.h"
+#include "support/MailTestSupport.h"
+#include "support/SmtpRecorder.h"
 
 #include <gtest/gtest.h>
 
@@ -18,22 +19,14 @@
 #include <mutex>
 #include <optional>
 #include <sstream>
-#include <csetjmp>
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
-#include <jpeglib.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 using namespace notify;
 using testsupport::PathExists;
@@ -44,76 +37,6 @@ namespace {
 constexpr const char* kSent = "Inviata notifica tramite posta elettronica.";
 constexpr const char* kFailed =
     "Impossibile inviare la mail. Impossibile stabilire la connessione con il server di posta in uscita!";
-
-// ---------------------------------------------------------------- aiosmtpd
-
-int Spawn(const std::vector<std::string>& args, const std::string& output) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-std::string PythonWithAiosmtpd() {
-    for (const char* python : {"/usr/bin/python3", "python3"}) {
-        const pid_t pid = Spawn({python, "-c", "import aiosmtpd.controller"}, "/dev/null");
-        int status = 0;
-        if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0)
-            return python;
-    }
-    return "";
-}
-
-class AiosmtpdServer {
-public:
-    explicit AiosmtpdServer(const std::string& python) {
-        const std::string source = __FILE__;
-        const std::string script = source.substr(0, source.find_last_of('/')) + "/smtp_recorder.py";
-        pid_ = Spawn({python, script, dir_.path()}, dir_ / "server.log");
-        for (int i = 0; i < 600 && pid_ > 0 && !PathExists(dir_ / "port"); ++i) {
-            int status;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        if (PathExists(dir_ / "port")) port_ = static_cast<uint16_t>(std::stoi(ReadFile(dir_ / "port")));
-    }
-    ~AiosmtpdServer() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        for (int i = 0; i < 100; ++i) {
-            int status;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-    uint16_t port() const { return port_; }
-    std::string log() const { return ReadFile(dir_ / "server.log"); }
-    std::vector<std::string> Commands() const {
-        std::vector<std::string> lines;
-        std::istringstream in(ReadFile(dir_ / "commands.txt"));
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
-        return lines;
-    }
-    std::string Message(int n) const { return ReadFile(dir_ / ("message" + std::to_string(n) + ".eml")); }
-    std::string Envelope(int n) const { return ReadFile(dir_ / ("envelope" + std::to_string(n) + ".json")); }
-
-private:
-    testsupport::TempDir dir_;
-    pid_t pid_ = -1;
-    uint16_t port_ = 0;
-};
 
 // ---------------------------------------------------------------- scripted server
 
@@ -278,45 +201,6 @@ platform::MediaType Rgb24Type() {
     return type;
 }
 
-struct JpegInfo {
-    int width = 0, height = 0, components = 0;
-};
-
-struct JpegErrorJump {
-    jpeg_error_mgr mgr;
-    std::jmp_buf jump;
-};
-
-// Decodes the whole image; nullopt when libjpeg finds it broken.
-std::optional<JpegInfo> DecodeJpeg(const std::vector<uint8_t>& bytes) {
-    jpeg_decompress_struct cinfo{};
-    JpegErrorJump err{};
-    cinfo.err = jpeg_std_error(&err.mgr);
-    err.mgr.error_exit = [](j_common_ptr c) { std::longjmp(reinterpret_cast<JpegErrorJump*>(c->err)->jump, 1); };
-    err.mgr.output_message = [](j_common_ptr) {};
-    std::vector<uint8_t> row(kWidth * 3 * 4);
-    if (setjmp(err.jump)) {
-        jpeg_destroy_decompress(&cinfo);
-        return std::nullopt;
-    }
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
-    jpeg_read_header(&cinfo, TRUE);
-    jpeg_start_decompress(&cinfo);
-    JpegInfo info{int(cinfo.output_width), int(cinfo.output_height), cinfo.output_components};
-    if (row.size() < size_t(cinfo.output_width) * cinfo.output_components) {
-        jpeg_destroy_decompress(&cinfo);
-        return std::nullopt;
-    }
-    while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_read_scanlines(&cinfo, rows, 1);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    return info;
-}
-
 // ---------------------------------------------------------------- fixture
 
 class MailWorkerTest : public ::testing::Test {
@@ -393,12 +277,6 @@ protected:
     };
 };
 
-#define REQUIRE_AIOSMTPD(server)                                                      \
-    const std::string python = PythonWithAiosmtpd();                                  \
-    if (python.empty()) GTEST_SKIP() << "python3 with aiosmtpd is not installed";     \
-    AiosmtpdServer server(python);                                                    \
-    ASSERT_NE(server.port(), 0) << server.log()
-
 }  // namespace
 
 TEST_F(MailWorkerTest, AlarmWithPhotoReachesARealServer) {
@@ -433,7 +311,7 @@ TEST_F(MailWorkerTest, AlarmWithPhotoReachesARealServer) {
     EXPECT_EQ(mailtest::QpDecode(text.body), alarms::TestoMail + "\r\nAllegati: foto scattata alle 10:05:07\r\n");
     const auto photo = mailtest::ParseMime(parts[1]);
     EXPECT_EQ(photo.Header("Content-Disposition"), "attachment; filename=\"OCL0.jpg\"");
-    const auto jpeg = DecodeJpeg(mailtest::Base64Decode(photo.body));
+    const auto jpeg = mailtest::DecodeJpeg(mailtest::Base64Decode(photo.body));
     ASSERT_TRUE(jpeg) << "the attachment is not a whole JPEG";
     EXPECT_EQ(jpeg->width, kWidth);
     EXPECT_EQ(jpeg->height, kHeight);

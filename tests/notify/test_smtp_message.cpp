@@ -1,6 +1,6 @@
 #include "notify/Smtp.h"
 #include "support/TestSupport.h"
-#include "MailTestSupport.h"
+#include "support/MailTestSupport.h"
 
 #include <gtest/gtest.h>
 

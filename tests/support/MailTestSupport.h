@@ -2,7 +2,11 @@
 // Independent decoders for what the mail code writes, so the tests read the
 // messages as a mail program would rather than with the code under test.
 
+#include <csetjmp>
 #include <cstdint>
+#include <cstdio>
+#include <jpeglib.h>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -124,6 +128,40 @@ inline bool EveryLineEndsWithCrlf(const std::string& text) {
         if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) return false;
     }
     return text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0;
+}
+
+struct JpegInfo {
+    int width = 0, height = 0, components = 0;
+};
+
+struct JpegErrorJump {
+    jpeg_error_mgr mgr;
+    std::jmp_buf jump;
+};
+
+// Decodes the whole image; nullopt when libjpeg finds it broken. The row
+// comes from libjpeg's own pool, so a jump out of it leaks nothing.
+inline std::optional<JpegInfo> DecodeJpeg(const std::vector<uint8_t>& bytes) {
+    jpeg_decompress_struct cinfo{};
+    JpegErrorJump err{};
+    cinfo.err = jpeg_std_error(&err.mgr);
+    err.mgr.error_exit = [](j_common_ptr c) { std::longjmp(reinterpret_cast<JpegErrorJump*>(c->err)->jump, 1); };
+    err.mgr.output_message = [](j_common_ptr) {};
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return std::nullopt;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    jpeg_start_decompress(&cinfo);
+    const JpegInfo info{int(cinfo.output_width), int(cinfo.output_height), cinfo.output_components};
+    JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                                cinfo.output_width * cinfo.output_components, 1);
+    while (cinfo.output_scanline < cinfo.output_height) jpeg_read_scanlines(&cinfo, row, 1);
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return info;
 }
 
 }  // namespace mailtest
