@@ -3,6 +3,7 @@
 // reads or writes the user's real settings, and find the program's files.
 
 #include <cstdlib>
+#include <sys/stat.h>
 #include <string>
 
 namespace {
@@ -15,7 +16,12 @@ struct TestEnvironment {
         setenv("OCULARA_SYSCONFDIR", (home + "/etc").c_str(), 1);
         setenv("OCULARA_PROGRAM_DIR", OCULARA_BUILD_DIR, 1);
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        setenv("XDG_RUNTIME_DIR", (home + "/run").c_str(), 0);
+        if (!std::getenv("XDG_RUNTIME_DIR")) {
+            const std::string run = home + "/run";
+            mkdir(home.c_str(), 0700);
+            mkdir(run.c_str(), 0700);  // Qt wants it private
+            setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
+        }
     }
 } const environment;
 
