@@ -155,7 +155,7 @@ void TPri::cb_PerifericheAudioSelect() {
     if (!cb_PerifericheAudio->currentText().isEmpty()) Settings.periferica_audio = S(cb_PerifericheAudio->currentText());
 }
 
-// Graph operations whose results the design ignores: a graph that cannot be
+// The results of the graph operations are not examined: a graph that cannot be
 // built leaves the detectors waiting in their format check.
 void TPri::BuildCaptureGraph(bool video, bool audio, GraphMode mode) {
     capture::CaptureComponents& c = *capture_;

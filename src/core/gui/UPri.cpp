@@ -130,7 +130,7 @@ TPri::TPri(QWidget* parent) : QMainWindow(parent), capture_(std::make_unique<cap
     ConnectAlarmTimers();
     CreateNotificationWorkers();
 
-    // Design-time size, centred; the creation handler maximises.
+    // 790 x 524 client area, centred; the creation handler maximises.
     resize(790, 524 + menuBar()->sizeHint().height());
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect avail = screen->availableGeometry();
