@@ -589,6 +589,8 @@ struct GraphImpl {
     std::unique_ptr<Runtime> Build(bool withRecording);
     GstElement* Make(Runtime& rt, const char* factory, const std::string& label, RecordingRuntime* rec = nullptr);
     GstElement* BuildHead(Runtime& rt, const std::shared_ptr<SourceFilter>& source);
+    // The real device's element, in the pipeline and known to its filter.
+    GstElement* AddDeviceSource(Runtime& rt, const DeviceHandle& dev, SourceState& st, const std::string& label);
     bool BuildBranch(Runtime& rt, const Stream& s, GstElement* tee);
     RecordingRuntime* BuildRecording(Runtime& rt, const AviMuxFilter& mux, GstElement*& avimux);
     bool BuildRecordingBranch(Runtime& rt, RecordingRuntime& rec, const Stream& s, GstElement* tee, GstElement* avimux);
@@ -646,6 +648,20 @@ SourcePlan PlanOf(SourceState& st) {
 }
 
 }  // namespace
+
+GstElement* GraphImpl::AddDeviceSource(Runtime& rt, const DeviceHandle& dev, SourceState& st,
+                                       const std::string& label) {
+    GstElement* src = gst_device_create_element(dev.device.get(), nullptr);
+    if (!src) {
+        failure->Report(label, "the device cannot be opened");
+        return nullptr;
+    }
+    gst_bin_add(GST_BIN(rt.pipeline.get()), src);
+    rt.Label(src, label);
+    std::lock_guard lock(st.mutex);
+    st.element = GstPtr<GstElement>::Ref(src);
+    return src;
+}
 
 GstElement* GraphImpl::BuildHead(Runtime& rt, const std::shared_ptr<SourceFilter>& source) {
     auto& st = *source->state_;
@@ -706,17 +722,8 @@ GstElement* GraphImpl::BuildHead(Runtime& rt, const std::shared_ptr<SourceFilter
             return tee;
         }
         // A real camera: its own format at the chosen size, decoded, converted, sized.
-        GstElement* src = gst_device_create_element(dev.device.get(), nullptr);
-        if (!src) {
-            failure->Report(label, "the device cannot be opened");
-            return nullptr;
-        }
-        gst_bin_add(GST_BIN(rt.pipeline.get()), src);
-        rt.Label(src, label);
-        {
-            std::lock_guard lock(st.mutex);
-            st.element = GstPtr<GstElement>::Ref(src);
-        }
+        GstElement* src = AddDeviceSource(rt, dev, st, label);
+        if (!src) return nullptr;
         GstElement* nativeFilter = Make(rt, "capsfilter", label);
         GstElement* convert = Make(rt, "videoconvert", label);
         GstElement* scale = Make(rt, "videoscale", label);
@@ -764,17 +771,8 @@ GstElement* GraphImpl::BuildHead(Runtime& rt, const std::shared_ptr<SourceFilter
         }
         return tee;
     }
-    GstElement* src = gst_device_create_element(dev.device.get(), nullptr);
-    if (!src) {
-        failure->Report(label, "the device cannot be opened");
-        return nullptr;
-    }
-    gst_bin_add(GST_BIN(rt.pipeline.get()), src);
-    rt.Label(src, label);
-    {
-        std::lock_guard lock(st.mutex);
-        st.element = GstPtr<GstElement>::Ref(src);
-    }
+    GstElement* src = AddDeviceSource(rt, dev, st, label);
+    if (!src) return nullptr;
     GstElement* convert = Make(rt, "audioconvert", label);
     GstElement* resample = Make(rt, "audioresample", label);
     GstElement* filter = Make(rt, "capsfilter", label);
