@@ -166,6 +166,10 @@ TEST_F(Resources, HelpPagesAreUtf8AndLinkOnlyToEachOther) {
             std::string target = (*it)[1];
             if (target.empty() || target[0] == '#') continue;
             target = target.substr(0, target.find('#'));
+            if (target == "stile.css") {  // the pages' shared look
+                EXPECT_TRUE(PathExists(dir_ + "help/html/stile.css"));
+                continue;
+            }
             EXPECT_TRUE(known.count(target)) << page << " links to " << target;
             if (target == "introduzione.htm") linksHome = true;
             if (page == "introduzione.htm") reachedFromIntro.insert(target);
