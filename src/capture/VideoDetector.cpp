@@ -1,5 +1,6 @@
 #include "capture/VideoDetector.h"
 
+#include "core/Numbers.h"
 #include "platform/Tick.h"
 
 #include <algorithm>
@@ -22,27 +23,6 @@ constexpr int64_t kMaxFrameSide = 32767;
 // is positive, which holds for deadlines up to 24 days either side.
 bool After(uint32_t now, uint32_t deadline) {
     return static_cast<int32_t>(now - deadline) > 0;
-}
-
-// Text to integer the strict way: optional blanks around an optional sign
-// and digits; nothing else.
-std::optional<int32_t> ParseInt(const std::string& text) {
-    size_t b = text.find_first_not_of(' ');
-    size_t e = text.find_last_not_of(' ');
-    if (b == std::string::npos) return std::nullopt;
-    bool negative = false;
-    if (text[b] == '-' || text[b] == '+') {
-        negative = text[b] == '-';
-        ++b;
-    }
-    if (b > e) return std::nullopt;
-    int64_t value = 0;
-    for (size_t i = b; i <= e; ++i) {
-        if (text[i] < '0' || text[i] > '9') return std::nullopt;
-        value = value * 10 + (text[i] - '0');
-        if (value > 2147483647) return std::nullopt;
-    }
-    return static_cast<int32_t>(negative ? -value : value);
 }
 
 int32_t PositiveHeight(int32_t biHeight) {
