@@ -18,7 +18,10 @@ public:
     int Width(const std::u32string& text) const override {
         return metrics_.horizontalAdvance(QString::fromStdU32String(text));
     }
-    int LineHeight() const { return metrics_.size(0, QStringLiteral("Wg")).height(); }
+    // The height of "Wg": a text's extent is as tall as the font's cell,
+    // whatever its characters. QFontMetrics::size() can come out a pixel
+    // taller than ascent() + descent(), which the glyphs are placed by.
+    int LineHeight() const { return metrics_.height(); }
     int Ascent() const { return metrics_.ascent(); }
 
 private:
@@ -33,8 +36,8 @@ void DrawLine(QPainter& painter, const QRect& r, const controls::TLineObj& line,
         controls::FittingExtents(line.LineText, r.width() + 1, measure);
     const std::vector<int> advances = controls::CharacterAdvances(line, extents);
 
-    // Each character at its own place: kerning across characters is given
-    // up so that every widened space lands exactly where it was counted.
+    // Each character at its own pen position, the measured one plus the
+    // widening of the spaces before it; glyphs are not shaped together.
     auto draw = [&](int left, int top, const QColor& colour) {
         painter.setPen(colour);
         int x = left;
@@ -49,8 +52,10 @@ void DrawLine(QPainter& painter, const QRect& r, const controls::TLineObj& line,
         draw(r.left(), r.top(), textColour);
     } else {
         // Engraved: the highlight one pixel right and down, under the shadow.
-        draw(r.left() + 1, r.top() + 1, palette.color(QPalette::Light));
-        draw(r.left(), r.top(), palette.color(QPalette::Dark));
+        // The active group's colours: a style's disabled shadow is often so
+        // pale that the engraving vanishes.
+        draw(r.left() + 1, r.top() + 1, palette.color(QPalette::Active, QPalette::Light));
+        draw(r.left(), r.top(), palette.color(QPalette::Active, QPalette::Dark));
     }
 }
 
