@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <pwd.h>
+#include <unistd.h>
 #include <vector>
 
 namespace dialogs {
@@ -137,8 +139,9 @@ private:
     };
 
     static std::string HomeFolder() {
-        const char* home = std::getenv("HOME");
-        return home ? home : "";
+        if (const char* home = std::getenv("HOME"); home && *home) return home;
+        const passwd* pw = ::getpwuid(::getuid());
+        return pw && pw->pw_dir ? pw->pw_dir : "";
     }
 
     Node* NodeOf(const QModelIndex& index) const {
