@@ -89,9 +89,10 @@ TImpoConne::TImpoConne(QWidget* parent) : QDialog(parent) {
     GroupBox1->setGeometry(8, 8, groupWidth, 334);
 
     const int width = groupWidth + 16, buttonsTop = 8 + 334 + 10;
-    HelpBtn = Place(new QPushButton("Guida in linea", this), "HelpBtn", width - 8 - 100, buttonsTop, 100, 25);
-    CancelBtn = Place(new QPushButton("Annulla", this), "CancelBtn", width - 8 - 100 - 6 - 80, buttonsTop, 80, 25);
+    // Created in tab order.
     OKBtn = Place(new QPushButton("OK", this), "OKBtn", width - 8 - 100 - 2 * (6 + 80), buttonsTop, 80, 25);
+    CancelBtn = Place(new QPushButton("Annulla", this), "CancelBtn", width - 8 - 100 - 6 - 80, buttonsTop, 80, 25);
+    HelpBtn = Place(new QPushButton("Guida in linea", this), "HelpBtn", width - 8 - 100, buttonsTop, 100, 25);
     OKBtn->setDefault(true);
     dialogs::MakeFixedDialog(this, QStringLiteral("Configura connessione"), width, buttonsTop + 25 + 10);
 
