@@ -4,6 +4,7 @@
 #include "alarms/EventLog.h"
 #include "core/Globali.h"
 #include "platform/DateTime.h"
+#include "support/FakeNmcli.h"
 #include "support/TestSupport.h"
 
 #include <gmock/gmock.h>
@@ -159,27 +160,11 @@ TEST_F(BoundLibrary, StartUpBindsTheProgramsLibraryOnceAndReleasesItAtTheLastEnd
 
 // ---- the shipped library, against a stand-in nmcli ------------------------
 
-// The script logs each call's arguments as "[a] [b] ...", copies a
-// passwd-file's mode and text into secrets.log, prints `profiles` for a
-// listing, and exits with the code in `exitcode`; with `hang` it sleeps.
+// The stand-in nmcli of support/FakeNmcli.h, alone on PATH.
 class ShippedLibrary : public BoundLibrary {
 protected:
     void SetUp() override {
-        const std::string d = dir.path();
-        WriteFile(dir / "nmcli",
-                  "#!/bin/sh\n"
-                  "line=''\nprev=''\n"
-                  "for a in \"$@\"; do\n"
-                  "  line=\"$line [$a]\"\n"
-                  "  if [ \"$prev\" = passwd-file ]; then /usr/bin/stat -c %a \"$a\" >> " + d +
-                      "/secrets.log; /bin/cat \"$a\" >> " + d + "/secrets.log; fi\n"
-                  "  prev=\"$a\"\n"
-                  "done\n"
-                  "echo \"$line\" >> " + d + "/argv.log\n"
-                  "[ -f " + d + "/hang ] && /bin/sleep 30\n"
-                  "[ \"$5\" = show ] && /bin/cat " + d + "/profiles 2>/dev/null\n"
-                  "exit $(/bin/cat " + d + "/exitcode 2>/dev/null || echo 0)\n");
-        chmod((dir / "nmcli").c_str(), 0755);
+        testsupport::WriteFakeNmcli(dir.path());
         Bind(ProgramDir + "librasapi32.so");
         ASSERT_TRUE(DialUpAvailable());
         void* lib = dlopen((ProgramDir + "librasapi32.so").c_str(), RTLD_NOW | RTLD_NOLOAD);
