@@ -3,6 +3,7 @@
 #include "core/Globali.h"
 #include "core/Help.h"
 #include "dialogs/gui/DialogSupport.h"
+#include "dialogs/gui/UImpoConne.h"
 #include "notify/Ras.h"
 #include "platform/MessageBox.h"
 #include "platform/PlaySound.h"
@@ -17,15 +18,20 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
+
+#include <algorithm>
 
 namespace {
 
 using dialogs::Q;
 using dialogs::S;
 
-constexpr int kWidth = 577;
 constexpr int kHeight = 340;
+constexpr int kNoteWidth = 533;
+constexpr int kPageMargin = 12;  // left and right of the notes
+constexpr int kPageFrame = 2;    // the page control's border
 
 const char* const kPageCaptions[] = {
     "Allarme sonoro ",           "Notifica tramite SMS ", "Notifica tramite mail ",
@@ -62,11 +68,9 @@ TCfgAllarmi::TCfgAllarmi(QWidget* parent) : QDialog(parent) {
     QFont f = font();
     f.setPointSize(8);
     setFont(f);
-    dialogs::MakeFixedDialog(this, QStringLiteral("Configurazione allarmi e notifiche"), kWidth, kHeight);
 
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
-    PageControl1->setGeometry(8, 8, kWidth - 16, kHeight - 16 - 25 - 8);
     QWidget** sheets[] = {&TabSheet1, &TabSheet2, &TabSheet3, &TabSheet4, &TabSheet5, &TabSheet6};
     for (int i = 0; i < kPageCount; ++i) {
         auto* sheet = new QWidget;
@@ -74,6 +78,16 @@ TCfgAllarmi::TCfgAllarmi(QWidget* parent) : QDialog(parent) {
         *sheets[i] = sheet;
         PageControl1->addTab(sheet, QString::fromUtf8(kPageCaptions[i]));
     }
+    // The notes are 533 pixels wide; a system font whose page captions need
+    // more room widens the dialog, and the notes with it, rather than hide
+    // captions behind scroll arrows.
+    PageControl1->setUsesScrollButtons(false);
+    const int pagesWidth = std::max(kNoteWidth + 2 * kPageMargin, PageControl1->tabBar()->sizeHint().width() + 8);
+    const int width = pagesWidth + 2 * kPageFrame + 16;
+    dialogs::MakeFixedDialog(this, QStringLiteral("Configurazione allarmi e notifiche"), width, kHeight);
+    PageControl1->setGeometry(8, 8, width - 16, kHeight - 16 - 25 - 8);
+    contentWidth_ = pagesWidth - 2 * kPageMargin;
+
     BuildPageSonoro(TabSheet1);
     BuildPageSMS(TabSheet2);
     BuildPageMail(TabSheet3);
@@ -94,13 +108,15 @@ TCfgAllarmi::TCfgAllarmi(QWidget* parent) : QDialog(parent) {
     LoadFields();
 
     connect(PageControl1, &QTabWidget::currentChanged, this, &TCfgAllarmi::PageShown);
-    connect(ApplicaButton, &QPushButton::clicked, this, &TCfgAllarmi::ApplicaClick);
-    connect(AnnullaButton, &QPushButton::clicked, this, &TCfgAllarmi::AnnullaClick);
-    connect(GuidaButton, &QPushButton::clicked, this, &TCfgAllarmi::GuidaClick);
+    connect(OKBtn, &QPushButton::clicked, this, &TCfgAllarmi::OkClick);
+    connect(CancelBtn, &QPushButton::clicked, this, &TCfgAllarmi::CancelClick);
+    connect(HelpBtn, &QPushButton::clicked, this, &TCfgAllarmi::HelpClick);
     connect(ApriFileButton, &QPushButton::clicked, this, &TCfgAllarmi::ApriFileClick);
     connect(CambiaFileAudioButton, &QPushButton::clicked, this, &TCfgAllarmi::CambiaFileAudioClick);
     connect(VerificaCreditoButton, &QPushButton::clicked, this, &TCfgAllarmi::VerificaCreditoClick);
     connect(AcquistaSMSButton, &QPushButton::clicked, this, &TCfgAllarmi::AcquistaSMSClick);
+    connect(ConnessioneSMSButton, &QPushButton::clicked, this, &TCfgAllarmi::ConfiguraConnessioneClick);
+    connect(ConnessioneMailButton, &QPushButton::clicked, this, &TCfgAllarmi::ConfiguraConnessioneClick);
     connect(EseguiFileButton, &QPushButton::clicked, this, &TCfgAllarmi::EseguiFileClick);
     connect(CambiaFileButton, &QPushButton::clicked, this, &TCfgAllarmi::CambiaFileClick);
 
@@ -230,13 +246,13 @@ void TCfgAllarmi::UsaCodecClick(QCheckBox* box, QComboBox* list) {
 void TCfgAllarmi::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
         event->accept();
-        AnnullaButton->click();
+        CancelBtn->click();
         return;
     }
     QDialog::keyPressEvent(event);
 }
 
-void TCfgAllarmi::ApplicaClick() {
+void TCfgAllarmi::OkClick() {
     dialogs::CfgAllarmiFields fields = ReadFields();
     const std::optional<dialogs::CfgAllarmiFailure> failure = dialogs::ApplicaCampi(fields, Settings);
     WriteDigitFields(fields);
@@ -250,9 +266,9 @@ void TCfgAllarmi::ApplicaClick() {
     accept();
 }
 
-void TCfgAllarmi::AnnullaClick() { reject(); }
+void TCfgAllarmi::CancelClick() { reject(); }
 
-void TCfgAllarmi::GuidaClick() {
+void TCfgAllarmi::HelpClick() {
     const int index = PageControl1->currentIndex();
     if (index >= 0 && index < kPageCount) ShowHelpTopic(kHelpTopics[index]);
 }
@@ -289,6 +305,11 @@ void TCfgAllarmi::CambiaFileClick() {
 void TCfgAllarmi::EseguiFileClick() {
     const std::string file = S(Label30->text());
     if (!file.empty()) platform::ShellOpen(file);
+}
+
+void TCfgAllarmi::ConfiguraConnessioneClick() {
+    TImpoConne dlg(this);
+    dlg.exec();
 }
 
 void TCfgAllarmi::AcquistaSMSClick() {

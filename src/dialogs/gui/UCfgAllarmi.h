@@ -75,21 +75,19 @@ public:
     QPushButton* EseguiFileButton = nullptr;
     QPushButton* CambiaFileButton = nullptr;
 
-    QPushButton* ApplicaButton = nullptr;
-    QPushButton* AnnullaButton = nullptr;
-    QPushButton* GuidaButton = nullptr;
+    QPushButton* OKBtn = nullptr;
+    QPushButton* CancelBtn = nullptr;
+    QPushButton* HelpBtn = nullptr;
 
 public Q_SLOTS:
-    void ApplicaClick();
-    void AnnullaClick();
-    void GuidaClick();
+    void OkClick();
+    void CancelClick();
+    void HelpClick();
     void ApriFileClick();
     void CambiaFileAudioClick();
     void VerificaCreditoClick();
     void AcquistaSMSClick();
     void ConfiguraConnessioneClick();
-    void CartellaVideoClick();
-    void CartellaFotoClick();
     void EseguiFileClick();
     void CambiaFileClick();
 
@@ -118,8 +116,8 @@ private:
     void UpdateCodecControls();
     void UsaCodecClick(QCheckBox* box, QComboBox* list);
     QString ChooseFile(const QString& startFolder, const QStringList& filters);
-    void ChooseFolder(QLabel* label);
 
+    int contentWidth_ = 0;  // of the notes and the name boxes
     // Kept until the dialog closes, as the lists were filled from them.
     std::vector<platform::DeviceInfo> videoCompressors_;
     std::vector<platform::DeviceInfo> audioCompressors_;
