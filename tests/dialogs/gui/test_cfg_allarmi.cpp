@@ -1,0 +1,473 @@
+// The alarm configuration dialog under the offscreen platform: the failing
+// field's page and focus, the recording rules, the buttons of the pages.
+
+#include "core/Globali.h"
+#include "dialogs/gui/DialogSupport.h"
+#include "dialogs/gui/UCfgAllarmi.h"
+#include "dialogs/gui/UImpoConne.h"
+#include "notify/Ras.h"
+#include "platform/Capture.h"
+#include "platform/MessageBox.h"
+#include "platform/PlaySound.h"
+#include "platform/Shell.h"
+#include "support/FakeNmcli.h"
+#include "support/GuiTestSupport.h"
+#include "support/LocalGateway.h"
+#include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using platform::MessageBoxRequest;
+using testsupport::ScopedEnv;
+
+struct PauseRecord {
+    int milliseconds;
+    bool buttonEnabled;
+};
+std::vector<PauseRecord> pauses;
+QPushButton* watchedButton = nullptr;
+
+void RecordPause(int milliseconds) {
+    pauses.push_back({milliseconds, watchedButton && watchedButton->isEnabled()});
+}
+
+std::vector<std::string> Names(const std::vector<platform::DeviceInfo>& devices) {
+    std::vector<std::string> names;
+    for (const auto& d : devices) names.push_back(d.FriendlyName);
+    return names;
+}
+
+std::vector<std::string> Items(const QComboBox* list) {
+    std::vector<std::string> items;
+    for (int i = 0; i < list->count(); ++i) items.push_back(list->itemText(i).toStdString());
+    return items;
+}
+
+class CfgAllarmiTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Settings = TSettings();
+        SetupProgramDir();
+        Settings.FileAudio = ProgramDir + "Suoni/DefaultAlarm.wav";
+        Settings.RegAvi_Dir = dir_.path() + "/Video/";
+        Settings.Foto_Dir = dir_.path() + "/Foto/";
+        platform::SetMessageBoxHandler([this](const MessageBoxRequest& r) {
+            boxes_.push_back(r);
+            return platform::IDOK;
+        });
+        platform::SetSpawnForTests([this](const std::vector<std::string>& argv) {
+            spawned_.push_back(argv);
+            return true;
+        });
+        pauses.clear();
+        notify::SetPauseForTests(RecordPause);
+    }
+    void TearDown() override {
+        watchedButton = nullptr;
+        dialog_.reset();
+        notify::BindRasLibraryForTests("");
+        notify::SetPauseForTests(nullptr);
+        platform::SetSpawnForTests({});
+        platform::SetMessageBoxHandler({});
+    }
+    TCfgAllarmi& Open() {
+        dialog_ = std::make_unique<TCfgAllarmi>();
+        dialog_->show();
+        dialog_->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(dialog_.get()));
+        return *dialog_;
+    }
+    QWidget* Focused() {
+        QApplication::processEvents();
+        return QApplication::focusWidget();
+    }
+    // Answers the next modal dialog of type D from inside its own event loop;
+    // one that never comes fails the test rather than hanging it.
+    template <typename D>
+    void WhenModal(std::function<void(D*)> answer) {
+        QTimer::singleShot(50, [answer] {
+            D* modal = nullptr;
+            testsupport::RunUntil(
+                [&] { return (modal = qobject_cast<D*>(QApplication::activeModalWidget())) != nullptr; }, 5000);
+            if (!modal) {
+                ADD_FAILURE() << "no modal dialog";
+                return;
+            }
+            answer(modal);
+            if (modal->isVisible()) {
+                ADD_FAILURE() << "the modal dialog is still open";
+                modal->reject();
+            }
+        });
+    }
+
+    testsupport::TempDir dir_;
+    std::vector<MessageBoxRequest> boxes_;
+    std::vector<std::vector<std::string>> spawned_;
+    std::unique_ptr<TCfgAllarmi> dialog_;
+};
+
+TEST_F(CfgAllarmiTest, OpensWithItsCaptionPagesAndStoredValues) {
+    Settings.SMS_Password = "segreta";
+    Settings.Foto_Formato = 1;
+    TCfgAllarmi& d = Open();
+    EXPECT_EQ(d.windowTitle(), "Configurazione allarmi e notifiche");
+    const char* captions[] = {"Allarme sonoro ", "Notifica tramite SMS ", "Notifica tramite mail ",
+                              "Registrazione Audio/Video ", "Foto ", "Esecuzione file "};
+    ASSERT_EQ(d.PageControl1->count(), 6);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(d.PageControl1->tabText(i).toStdString(), captions[i]);
+    EXPECT_EQ(d.PageControl1->currentIndex(), 0);
+    EXPECT_EQ(Focused(), d.Edit1);
+    EXPECT_EQ(d.Label2->text().toStdString(), Settings.FileAudio);
+    EXPECT_EQ(d.Label18->text().toStdString(), dir_.path() + "/Video");
+    EXPECT_EQ(d.Label24->text().toStdString(), dir_.path() + "/Foto");
+    EXPECT_EQ(d.Edit4->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(d.Edit4->text(), "segreta");
+    EXPECT_EQ(d.ComboBox3->currentText(), "JPeg (.JPG)");
+    EXPECT_EQ(d.Edit2->maxLength(), 20);
+    EXPECT_EQ(d.Edit10->maxLength(), 5);
+    EXPECT_EQ(d.Edit9->maxLength(), 4);
+    EXPECT_EQ(dialogs::Find<QLabel>(&d, "Label6")->text(), "+39");
+    EXPECT_TRUE(d.OKBtn->isDefault());
+
+    QTest::keyClicks(d.Edit5, "a1-");
+    EXPECT_EQ(d.Edit5->text(), "51");
+}
+
+TEST_F(CfgAllarmiTest, AFailureFrontsItsPageShowsItsMessageAndFocusesItsField) {
+    TCfgAllarmi& d = Open();
+    d.Edit3->setText(" utente ");
+    d.Edit5->clear();
+    d.Edit9->setText("1441");
+    d.ShowPage(5);
+    d.OKBtn->click();
+
+    EXPECT_EQ(d.PageControl1->currentIndex(), 3);
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text, "Il numero di minuti non è valido.\nInserire un numero compreso tra 0 e 1440.");
+    EXPECT_EQ(boxes_[0].caption, "Attenzione");
+    EXPECT_EQ(boxes_[0].flags, platform::MB_OK | platform::MB_ICONWARNING);
+    EXPECT_EQ(Focused(), d.Edit9);
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(d.Edit5->text(), "1");  // filled with its default
+    EXPECT_EQ(Settings.SMS_UserName, "utente");
+    EXPECT_EQ(Settings.SMS_MaxUnoOgni, 1);
+
+    d.Edit9->setText("5");
+    d.Edit1->setText("0");
+    d.OKBtn->click();
+    EXPECT_EQ(d.PageControl1->currentIndex(), 0);
+    ASSERT_EQ(boxes_.size(), 2u);
+    EXPECT_EQ(boxes_[1].text, "Il numero di secondi non è valido.");
+    EXPECT_EQ(Focused(), d.Edit1);
+
+    // The page's own focus control is not the failing field here.
+    d.Edit1->setText("3");
+    d.Edit5->setText("0");
+    d.OKBtn->click();
+    EXPECT_EQ(d.PageControl1->currentIndex(), 1);
+    EXPECT_EQ(Focused(), d.Edit5);
+}
+
+TEST_F(CfgAllarmiTest, ShowPageFrontsThePageWithItsFocusControl) {
+    TCfgAllarmi& d = Open();
+    d.ShowPage(4);
+    EXPECT_EQ(d.PageControl1->currentWidget(), d.TabSheet5);
+    EXPECT_EQ(d.PageControl1->tabText(d.PageControl1->currentIndex()), "Foto ");
+    EXPECT_EQ(Focused(), d.ComboBox3);
+    d.ShowPage(2);
+    EXPECT_EQ(Focused(), d.Edit6);
+    d.PageControl1->setCurrentIndex(1);  // as a click on the tab does
+    EXPECT_EQ(Focused(), d.Edit2);
+
+    // As the main window opens it: the page is chosen before the window shows.
+    dialog_.reset();
+    dialog_ = std::make_unique<TCfgAllarmi>();
+    dialog_->ShowPage(4);
+    dialog_->show();
+    dialog_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog_.get()));
+    EXPECT_EQ(dialog_->PageControl1->currentIndex(), 4);
+    EXPECT_EQ(Focused(), dialog_->ComboBox3);
+}
+
+TEST_F(CfgAllarmiTest, OneRecordingBoxAlwaysStaysTickedAndGatesItsCodec) {
+    Settings.RegAvi_RegistraVideo = false;
+    Settings.RegAvi_RegistraAudio = false;
+    TCfgAllarmi& d = Open();
+    EXPECT_TRUE(d.CheckBox2->isChecked());
+    EXPECT_FALSE(d.CheckBox3->isChecked());
+    EXPECT_TRUE(d.CheckBox4->isEnabled());
+    EXPECT_TRUE(d.ComboBox1->isEnabled());
+    EXPECT_FALSE(d.CheckBox5->isEnabled());
+    EXPECT_FALSE(d.ComboBox2->isEnabled());
+
+    d.ShowPage(3);
+    d.CheckBox3->click();  // both ticked
+    EXPECT_TRUE(d.CheckBox5->isEnabled());
+    d.CheckBox2->click();  // video cleared first
+    EXPECT_FALSE(d.CheckBox2->isChecked());
+    EXPECT_FALSE(d.CheckBox4->isEnabled());
+    EXPECT_FALSE(d.ComboBox1->isEnabled());
+    d.CheckBox3->click();  // clearing audio too ticks video again
+    EXPECT_TRUE(d.CheckBox2->isChecked());
+    EXPECT_FALSE(d.CheckBox3->isChecked());
+    EXPECT_TRUE(d.CheckBox4->isEnabled());
+    EXPECT_FALSE(d.CheckBox5->isEnabled());
+}
+
+TEST_F(CfgAllarmiTest, CompressorListsFollowTheSystemAndTickingOneCodecStoresOnlyIt) {
+    const auto video = Names(platform::EnumerateDevices(platform::DeviceCategory::VideoCompressor));
+    const auto audio = Names(platform::EnumerateDevices(platform::DeviceCategory::AudioCompressor));
+    if (video.size() > 1) Settings.RegAvi_NomeCodecVideo = video[1];
+    Settings.RegAvi_RegistraAudio = true;
+    TCfgAllarmi& d = Open();
+    EXPECT_EQ(Items(d.ComboBox1), video);
+    EXPECT_EQ(Items(d.ComboBox2), audio);
+    EXPECT_EQ(d.ComboBox1->currentIndex(), video.size() > 1 ? 1 : -1);
+    EXPECT_EQ(d.ComboBox2->currentIndex(), -1);
+
+    d.ShowPage(3);
+    d.CheckBox5->click();
+    EXPECT_EQ(d.ComboBox2->currentIndex(), audio.empty() ? -1 : 0);
+    d.OKBtn->click();
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_TRUE(Settings.RegAvi_UsaCodecAudio);
+    EXPECT_FALSE(Settings.RegAvi_UsaCodecVideo);
+    EXPECT_EQ(Settings.RegAvi_NomeCodecAudio, audio.empty() ? "" : audio[0]);
+    EXPECT_EQ(Settings.RegAvi_NomeCodecVideo, video.size() > 1 ? video[1] : "");
+}
+
+TEST_F(CfgAllarmiTest, ShowingTheRecordingPageSelectsTheStoredCodecsAgain) {
+    const auto video = Names(platform::EnumerateDevices(platform::DeviceCategory::VideoCompressor));
+    if (video.size() < 2) GTEST_SKIP() << "fewer than two video encoders installed";
+    Settings.RegAvi_NomeCodecVideo = video[0];
+    TCfgAllarmi& d = Open();
+    d.ShowPage(3);
+    d.ComboBox1->setCurrentIndex(1);
+    d.ShowPage(0);
+    d.ShowPage(3);
+    EXPECT_EQ(d.ComboBox1->currentIndex(), 0);
+}
+
+TEST_F(CfgAllarmiTest, EscStoresNothingAndApplicaSavesEverything) {
+    const TSettings before = Settings;
+    TCfgAllarmi& d = Open();
+    d.Edit1->setText("77");
+    d.Edit6->setText("anna@example.invalid");
+    QTest::keyClick(d.Edit6, Qt::Key_Escape);
+    EXPECT_FALSE(d.isVisible());
+    EXPECT_EQ(d.result(), QDialog::Rejected);
+    EXPECT_EQ(Settings.DuarataAllarmeSonoro, before.DuarataAllarmeSonoro);
+    EXPECT_EQ(Settings.Mail_Indirizzo, before.Mail_Indirizzo);
+
+    TCfgAllarmi& again = Open();
+    EXPECT_EQ(again.Edit1->text(), QString::number(before.DuarataAllarmeSonoro));
+    again.Edit1->setText("77");
+    again.Edit6->setText(" anna@example.invalid ");
+    again.Edit12->clear();
+    again.ComboBox3->setCurrentIndex(1);
+    QTest::keyClick(again.Edit6, Qt::Key_Return);  // the default button
+    EXPECT_EQ(again.result(), QDialog::Accepted);
+    EXPECT_TRUE(boxes_.empty());
+
+    Settings = TSettings();
+    LoadSettings();
+    EXPECT_EQ(Settings.DuarataAllarmeSonoro, 77);
+    EXPECT_EQ(Settings.Mail_Indirizzo, "anna@example.invalid");
+    EXPECT_EQ(Settings.File_MaxUnoOgni, 0);
+    EXPECT_EQ(Settings.Foto_Formato, 1);
+    EXPECT_EQ(Settings.RegAvi_Dir, dir_.path() + "/Video/");
+    EXPECT_EQ(Settings.Foto_Dir, dir_.path() + "/Foto/");
+}
+
+TEST_F(CfgAllarmiTest, VerificaCreditoAsksTheGatewayAndShowsItsAnswer) {
+    testsupport::LocalGateway gateway(testsupport::Always(testsupport::Answer("<msg>Credito residuo: 42</msg>")));
+    ScopedEnv env("OCULARA_SMS_GATEWAY", gateway.Address());
+    TCfgAllarmi& d = Open();
+    watchedButton = d.VerificaCreditoButton;
+    d.ShowPage(1);
+    d.Edit2->setText("3331234567");
+    d.Edit3->setText(" mario ");
+    d.Edit4->setText("pw");
+    d.VerificaCreditoButton->click();
+
+    ASSERT_EQ(gateway.RequestCount(), 1u);
+    const std::string target = gateway.Requests()[0].target;
+    EXPECT_NE(target.find("?az=2&"), std::string::npos) << target;
+    EXPECT_NE(target.find("&un=mario&pwd=pw&ver=2.0&dest=3331234567"), std::string::npos) << target;
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text, "Credito residuo: 42");
+    EXPECT_EQ(boxes_[0].caption, "OK");
+    EXPECT_EQ(boxes_[0].flags, platform::MB_OK | platform::MB_ICONINFORMATION);
+    // Greyed for the exchange, enabled again before the box; no dial, no hang-up.
+    ASSERT_EQ(pauses.size(), 2u);
+    EXPECT_EQ(pauses[0].milliseconds, 250);
+    EXPECT_FALSE(pauses[0].buttonEnabled);
+    EXPECT_EQ(pauses[1].milliseconds, 750);
+    EXPECT_TRUE(pauses[1].buttonEnabled);
+    EXPECT_EQ(Settings.SMS_UserName, "");  // the fields are sent, not stored
+}
+
+TEST_F(CfgAllarmiTest, VerificaCreditoWithoutAnAnswerWarnsAndDialsWhenAsked) {
+    testsupport::TempDir bin;
+    testsupport::WriteFakeNmcli(bin.path());
+    ScopedEnv path("PATH", bin.path());
+    notify::BindRasLibraryForTests(ProgramDir + "librasapi32.so");
+    ASSERT_TRUE(notify::DialUpAvailable()) << "librasapi32.so missing from " << ProgramDir;
+    ScopedEnv env("OCULARA_SMS_GATEWAY", "127.0.0.1:" + std::to_string(testsupport::UnusedPort()));
+    Settings.Conn_AttivaConnessione = true;
+    Settings.Conn_NomeConnessione = "Casa";
+    Settings.Conn_Disconnetti = true;
+    TCfgAllarmi& d = Open();
+    watchedButton = d.VerificaCreditoButton;
+    d.VerificaCreditoButton->click();
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].caption, "Attenzione");
+    EXPECT_EQ(boxes_[0].flags, platform::MB_OK | platform::MB_ICONWARNING);
+    EXPECT_EQ(boxes_[0].text.substr(0, 60), "Impossibile stabilire una connessione con il server. Assicur");
+    std::vector<int> ms;
+    for (const auto& p : pauses) ms.push_back(p.milliseconds);
+    EXPECT_EQ(ms, (std::vector<int>{250, 100, 100, 750}));
+    EXPECT_FALSE(pauses[1].buttonEnabled);  // after dialling, before the request
+    EXPECT_TRUE(pauses[2].buttonEnabled);   // after hanging up
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    const std::string calls = testsupport::ReadFile(bin / "argv.log");
+    EXPECT_EQ(calls,
+              " [--wait] [60] [connection] [up] [id] [Casa]\n"
+              " [--wait] [30] [connection] [down] [id] [Casa]\n");
+
+    // Left up afterwards when the settings say so.
+    Settings.Conn_Disconnetti = false;
+    pauses.clear();
+    d.VerificaCreditoButton->click();
+    EXPECT_EQ(pauses.size(), 3u);
+    EXPECT_EQ(testsupport::ReadFile(bin / "argv.log").substr(calls.size()),
+              " [--wait] [60] [connection] [up] [id] [Casa]\n");
+}
+
+TEST_F(CfgAllarmiTest, PurchaseHelpAndRunGoThroughTheShell) {
+    ScopedEnv gateway("OCULARA_SMS_GATEWAY", "127.0.0.1:8080");
+    Settings.File_Nome = dir_.path() + "/avvio.sh";
+    testsupport::WriteFile(Settings.File_Nome, "#!/bin/sh\n");
+    TCfgAllarmi& d = Open();
+    d.Edit2->setText("333");
+    d.Edit3->setText("anna");
+    d.Edit4->setText("x");
+    d.AcquistaSMSButton->click();
+    ASSERT_EQ(spawned_.size(), 1u);
+    const std::string& url = spawned_[0].back();
+    EXPECT_EQ(url.substr(0, 40), "http://127.0.0.1:8080/sms/send.php?az=3&");
+    EXPECT_NE(url.find("&un=anna&pwd=x&ver=2.0&dest=333"), std::string::npos) << url;
+
+    const char* topics[] = {"allarme_sonoro.htm", "allarme_sms.htm",  "allarme_mail.htm",
+                            "allarme_video.htm",  "allarme_foto.htm", "allarme_file.htm"};
+    for (int page = 0; page < 6; ++page) {
+        spawned_.clear();
+        d.ShowPage(page);
+        d.HelpBtn->click();
+        ASSERT_EQ(spawned_.size(), 1u) << page;
+        EXPECT_NE(spawned_[0].back().find(topics[page]), std::string::npos) << spawned_[0].back();
+    }
+
+    spawned_.clear();
+    d.EseguiFileButton->click();
+    ASSERT_EQ(spawned_.size(), 1u);
+    EXPECT_NE(spawned_[0].back().find("avvio.sh"), std::string::npos);
+    d.Label30->clear();
+    d.EseguiFileButton->click();
+    EXPECT_EQ(spawned_.size(), 1u);
+}
+
+TEST_F(CfgAllarmiTest, CambiaFileOffersWavFilesFromTheSoundsFolder) {
+    const std::string folder = dir_.path() + "/Suoni";
+    std::filesystem::create_directory(folder);
+    testsupport::WriteFile(folder + "/sirena.WAV", "RIFF");
+    Settings.FileAudio = folder + "/altro.wav";
+    TCfgAllarmi& d = Open();
+    QString startFolder;
+    QStringList filters;
+    WhenModal<QFileDialog>([&](QFileDialog* chooser) {
+        startFolder = chooser->directory().absolutePath();
+        filters = chooser->nameFilters();
+        // Typed as the user would: selectFile leaves a focused name field alone.
+        chooser->findChild<QLineEdit*>("fileNameEdit")->setText("sirena.WAV");
+        static_cast<QDialog*>(chooser)->accept();
+    });
+    d.CambiaFileAudioButton->click();
+    EXPECT_EQ(startFolder.toStdString(), folder);
+    EXPECT_EQ(filters, (QStringList{"File audio (*.wav)", "Tutti i file (*)"}));
+    EXPECT_EQ(d.Label2->text().toStdString(), folder + "/sirena.WAV");
+}
+
+TEST_F(CfgAllarmiTest, ConnectionButtonsAndTheRunFileChooserOpenTheirDialogs) {
+    Settings.File_Nome = dir_.path() + "/avvio.sh";
+    testsupport::WriteFile(dir_.path() + "/altro", "");
+    TCfgAllarmi& d = Open();
+    for (QPushButton* button : {d.ConnessioneSMSButton, d.ConnessioneMailButton}) {
+        QString title;
+        WhenModal<TImpoConne>([&](TImpoConne* connection) {
+            title = connection->windowTitle();
+            connection->reject();
+        });
+        button->click();
+        EXPECT_EQ(title, "Configura connessione") << button->objectName().toStdString();
+    }
+
+    QString startFolder;
+    QStringList filters;
+    WhenModal<QFileDialog>([&](QFileDialog* chooser) {
+        startFolder = chooser->directory().absolutePath();
+        filters = chooser->nameFilters();
+        chooser->findChild<QLineEdit*>("fileNameEdit")->setText("altro");
+        static_cast<QDialog*>(chooser)->accept();
+    });
+    d.CambiaFileButton->click();
+    EXPECT_EQ(startFolder.toStdString(), dir_.path());
+    EXPECT_EQ(filters, QStringList{"Tutti i file (*)"});
+    EXPECT_EQ(d.Label30->text().toStdString(), dir_.path() + "/altro");
+}
+
+// 0.2 s of silence, 8 kHz mono 8 bits.
+std::string ShortWav() {
+    const uint32_t samples = 1600;
+    auto le = [](uint32_t v, int bytes) {
+        std::string out;
+        for (int i = 0; i < bytes; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+        return out;
+    };
+    return "RIFF" + le(36 + samples, 4) + "WAVEfmt " + le(16, 4) + le(1, 2) + le(1, 2) + le(8000, 4) +
+           le(8000, 4) + le(1, 2) + le(8, 2) + "data" + le(samples, 4) + std::string(samples, '\x80');
+}
+
+TEST_F(CfgAllarmiTest, ApriFilePlaysTheFileOnce) {
+    ScopedEnv sink("OCULARA_AUDIO_SINK", std::string("fakesink sync=true"));
+    Settings.FileAudio = dir_.path() + "/breve.wav";
+    testsupport::WriteFile(Settings.FileAudio, ShortWav());
+    TCfgAllarmi& d = Open();
+    d.ApriFileButton->click();
+    EXPECT_TRUE(platform::SoundPlaying());
+    EXPECT_TRUE(testsupport::RunUntil([] { return !platform::SoundPlaying(); }, 5000));
+    EXPECT_EQ(platform::SoundLoopsCompleted(), 0u);
+    platform::PlaySound(nullptr, 0);
+}
+
+}  // namespace
