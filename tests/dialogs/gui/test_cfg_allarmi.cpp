@@ -142,6 +142,7 @@ TEST_F(CfgAllarmiTest, OpensWithItsCaptionPagesAndStoredValues) {
     EXPECT_EQ(d.Label24->text().toStdString(), dir_.path() + "/Foto");
     EXPECT_EQ(d.Edit4->echoMode(), QLineEdit::Password);
     EXPECT_EQ(d.Edit4->text(), "segreta");
+    EXPECT_EQ(d.Edit4->displayText(), "*******");
     EXPECT_EQ(d.ComboBox3->currentText(), "JPeg (.JPG)");
     EXPECT_EQ(d.Edit2->maxLength(), 20);
     EXPECT_EQ(d.Edit10->maxLength(), 5);
