@@ -3,6 +3,7 @@
 #include "core/Globali.h"
 #include "core/Help.h"
 #include "dialogs/gui/DialogSupport.h"
+#include "dialogs/gui/UDlgSelezionaDir.h"
 #include "dialogs/gui/UImpoConne.h"
 #include "notify/Ras.h"
 #include "platform/MessageBox.h"
@@ -117,6 +118,8 @@ TCfgAllarmi::TCfgAllarmi(QWidget* parent) : QDialog(parent) {
     connect(AcquistaSMSButton, &QPushButton::clicked, this, &TCfgAllarmi::AcquistaSMSClick);
     connect(ConnessioneSMSButton, &QPushButton::clicked, this, &TCfgAllarmi::ConfiguraConnessioneClick);
     connect(ConnessioneMailButton, &QPushButton::clicked, this, &TCfgAllarmi::ConfiguraConnessioneClick);
+    connect(CartellaVideoButton, &QPushButton::clicked, this, &TCfgAllarmi::CartellaVideoClick);
+    connect(CartellaFotoButton, &QPushButton::clicked, this, &TCfgAllarmi::CartellaFotoClick);
     connect(EseguiFileButton, &QPushButton::clicked, this, &TCfgAllarmi::EseguiFileClick);
     connect(CambiaFileButton, &QPushButton::clicked, this, &TCfgAllarmi::CambiaFileClick);
 
@@ -311,6 +314,15 @@ void TCfgAllarmi::ConfiguraConnessioneClick() {
     TImpoConne dlg(this);
     dlg.exec();
 }
+
+void TCfgAllarmi::ChooseFolder(QLabel* label) {
+    TDlgSelezionaDir dlg(this);
+    dlg.Cartella = S(label->text());
+    if (dlg.exec() == QDialog::Accepted) label->setText(Q(dlg.Cartella));
+}
+
+void TCfgAllarmi::CartellaVideoClick() { ChooseFolder(Label18); }
+void TCfgAllarmi::CartellaFotoClick() { ChooseFolder(Label24); }
 
 void TCfgAllarmi::AcquistaSMSClick() {
     notify::AcquistaSMS(notify::CampiGateway(S(Edit2->text()), S(Edit3->text()), S(Edit4->text())));

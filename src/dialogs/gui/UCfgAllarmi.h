@@ -88,6 +88,8 @@ public Q_SLOTS:
     void VerificaCreditoClick();
     void AcquistaSMSClick();
     void ConfiguraConnessioneClick();
+    void CartellaVideoClick();
+    void CartellaFotoClick();
     void EseguiFileClick();
     void CambiaFileClick();
 
@@ -116,6 +118,7 @@ private:
     void UpdateCodecControls();
     void UsaCodecClick(QCheckBox* box, QComboBox* list);
     QString ChooseFile(const QString& startFolder, const QStringList& filters);
+    void ChooseFolder(QLabel* label);
 
     int contentWidth_ = 0;  // of the notes and the name boxes
     // Kept until the dialog closes, as the lists were filled from them.

@@ -4,6 +4,7 @@
 
 #include "controls/gui/JusLab.h"
 #include "dialogs/gui/DialogSupport.h"
+#include "dialogs/gui/ListAndMaskRules.h"
 #include "dialogs/gui/UCfgAllarmi.h"
 
 #include <QCheckBox>
@@ -129,7 +130,7 @@ void TCfgAllarmi::BuildPageSMS(QWidget* p) {
     Edit3 = Field(p, "Edit3", kLeft, 76, 184);
     Caption(p, "Label11", "Password", kSecondColumn, 60);
     Edit4 = Field(p, "Edit4", kSecondColumn, 76, 184);
-    Edit4->setEchoMode(QLineEdit::Password);
+    dialogs::MaskWithAsterisks(Edit4);
 
     TJusLab* purchase = Note(p, "JusLab1",
                              "Gli SMS devono essere preventivamente acquistati dal nostro sito web. Inserire il "

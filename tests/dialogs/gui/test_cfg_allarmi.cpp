@@ -1,9 +1,11 @@
 // The alarm configuration dialog under the offscreen platform: the failing
 // field's page and focus, the recording rules, the buttons of the pages.
 
+#include "controls/gui/JusLab.h"
 #include "core/Globali.h"
 #include "dialogs/gui/DialogSupport.h"
 #include "dialogs/gui/UCfgAllarmi.h"
+#include "dialogs/gui/UDlgSelezionaDir.h"
 #include "dialogs/gui/UImpoConne.h"
 #include "notify/Ras.h"
 #include "platform/Capture.h"
@@ -140,6 +142,7 @@ TEST_F(CfgAllarmiTest, OpensWithItsCaptionPagesAndStoredValues) {
     EXPECT_EQ(d.Label24->text().toStdString(), dir_.path() + "/Foto");
     EXPECT_EQ(d.Edit4->echoMode(), QLineEdit::Password);
     EXPECT_EQ(d.Edit4->text(), "segreta");
+    EXPECT_EQ(d.Edit4->displayText(), "*******");
     EXPECT_EQ(d.ComboBox3->currentText(), "JPeg (.JPG)");
     EXPECT_EQ(d.Edit2->maxLength(), 20);
     EXPECT_EQ(d.Edit10->maxLength(), 5);
@@ -149,6 +152,21 @@ TEST_F(CfgAllarmiTest, OpensWithItsCaptionPagesAndStoredValues) {
 
     QTest::keyClicks(d.Edit5, "a1-");
     EXPECT_EQ(d.Edit5->text(), "51");
+
+    // Every control lies inside its page, whatever room the system font
+    // takes; the notes are at least as wide as they were designed.
+    for (int i = 0; i < 6; ++i) {
+        d.ShowPage(i);
+        QWidget* page = d.PageControl1->widget(i);
+        QApplication::processEvents();
+        for (QWidget* w : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            EXPECT_TRUE(page->rect().contains(w->geometry())) << w->objectName().toStdString();
+        for (TJusLab* note : page->findChildren<TJusLab*>()) {
+            EXPECT_GE(note->width(), 533);
+            EXPECT_EQ(note->palette().color(QPalette::WindowText), QColor(0, 0, 128));
+            EXPECT_FALSE(note->autoFillBackground());
+        }
+    }
 }
 
 TEST_F(CfgAllarmiTest, AFailureFrontsItsPageShowsItsMessageAndFocusesItsField) {
@@ -444,6 +462,38 @@ TEST_F(CfgAllarmiTest, ConnectionButtonsAndTheRunFileChooserOpenTheirDialogs) {
     EXPECT_EQ(startFolder.toStdString(), dir_.path());
     EXPECT_EQ(filters, QStringList{"Tutti i file (*)"});
     EXPECT_EQ(d.Label30->text().toStdString(), dir_.path() + "/altro");
+}
+
+TEST_F(CfgAllarmiTest, CambiaCertellaPicksTheFoldersThatApplicaStoresWithTheirSlash) {
+    for (const char* sub : {"/Video", "/Foto", "/Nuovi video", "/Nuove foto"})
+        std::filesystem::create_directory(dir_.path() + sub);
+    TCfgAllarmi& d = Open();
+    const std::pair<QPushButton*, QLabel*> pickers[] = {{d.CartellaVideoButton, d.Label18},
+                                                        {d.CartellaFotoButton, d.Label24}};
+    const std::string chosen[] = {dir_.path() + "/Nuovi video", dir_.path() + "/Nuove foto"};
+    for (int i = 0; i < 2; ++i) {
+        const auto [button, label] = pickers[i];
+        const std::string before = label->text().toStdString();
+        std::string preset;
+        WhenModal<TDlgSelezionaDir>([&](TDlgSelezionaDir* picker) {
+            preset = picker->Cartella;
+            picker->reject();
+        });
+        button->click();
+        EXPECT_EQ(preset, before);
+        EXPECT_EQ(label->text().toStdString(), before);  // cancelled: unchanged
+
+        WhenModal<TDlgSelezionaDir>([&](TDlgSelezionaDir* picker) {
+            EXPECT_TRUE(picker->SelectFolder(chosen[i]));
+            picker->OkClick();
+        });
+        button->click();
+        EXPECT_EQ(label->text().toStdString(), chosen[i]);
+    }
+    d.OKBtn->click();
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_EQ(Settings.RegAvi_Dir, chosen[0] + "/");
+    EXPECT_EQ(Settings.Foto_Dir, chosen[1] + "/");
 }
 
 // 0.2 s of silence, 8 kHz mono 8 bits.
