@@ -172,7 +172,7 @@ void TPri::BuildMenus() {
 
     QMenu* settings = bar->addMenu("Impostazioni ");
     settings->setObjectName("Impostazioni1");
-    item(settings, "AllarmiNotifiche1", "Allarmi/Notifiche", [this] { ShowAlarmDialog(0); });
+    item(settings, "AllarmiNotifiche1", "Allarmi/Notifiche", [this] { ShowAlarmDialog(-1); });
     item(settings, "ConnessioneadInternet1", "Connessione ad Internet", [this] { ShowConnectionDialog(); });
     item(settings, "MonitoraggioAudioVideo1", "Monitoraggio Audio/Video", [this] {
         if (BitBtn3->isEnabled()) BitBtn3->click();
@@ -485,10 +485,6 @@ void TPri::FormClose() {
     capture_->videoDetector.Release();
 }
 
-void TPri::BitBtn3Click() {}
-void TPri::ShowAlarmDialog(int) { RefreshAlarmLabels(); }
-void TPri::ShowConnectionDialog() {}
-void TPri::ShowGeneralDialog() {}
 
 void TPri::SpeedButton3Click() { platform::ShellOpen(Settings.RegAvi_Dir); }
 void TPri::SpeedButton4Click() { platform::ShellOpen(Settings.Foto_Dir); }

@@ -95,7 +95,8 @@ public:
 
     capture::CaptureComponents& Capture() { return *capture_; }
 
-    // Settings dialogs, opened by the menus and the alarm captions.
+    // Settings dialogs, opened by the menus and the alarm captions; page -1
+    // leaves the alarm dialog on the page it opens with.
     void ShowAlarmDialog(int page);
     void ShowConnectionDialog();
     void ShowGeneralDialog();
