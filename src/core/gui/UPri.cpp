@@ -1,4 +1,5 @@
 #include "core/gui/UPri.h"
+#include "controls/gui/Placement.h"
 
 #include "alarms/EventLog.h"
 #include "alarms/Notifiche.h"
@@ -79,13 +80,6 @@ QFrame* RaisedPanel(QWidget* parent, const char* name, int left, int top, int wi
     return panel;
 }
 
-template <typename W>
-W* Place(W* w, const char* name, int left, int top, int width, int height) {
-    w->setObjectName(name);
-    w->setGeometry(left, top, width, height);
-    return w;
-}
-
 QLabel* Caption(QWidget* parent, const char* name, const char* text, int left, int top, int width) {
     return Place(new QLabel(QString::fromUtf8(text), parent), name, left, top, width, 14);
 }
@@ -95,15 +89,6 @@ QComboBox* DropDownList(QWidget* parent, const char* name, const char* hint, int
     list->setMaxVisibleItems(12);
     list->setToolTip(QString::fromUtf8(hint));
     return list;
-}
-
-QToolButton* SmallButton(QWidget* parent, const char* name, const char* hint, QStyle::StandardPixmap icon,
-                         int left, int top) {
-    auto* b = Place(new QToolButton(parent), name, left, top, 22, 22);
-    b->setToolTip(QString::fromUtf8(hint));
-    b->setIcon(parent->style()->standardIcon(icon));
-    b->setAutoRaise(true);
-    return b;
 }
 
 }  // namespace

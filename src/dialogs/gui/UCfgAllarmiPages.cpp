@@ -3,6 +3,7 @@
 // system font moves them rather than overlapping them.
 
 #include "controls/gui/JusLab.h"
+#include "controls/gui/Placement.h"
 #include "dialogs/gui/DialogSupport.h"
 #include "dialogs/gui/ListAndMaskRules.h"
 #include "dialogs/gui/UCfgAllarmi.h"
@@ -25,13 +26,6 @@ constexpr int kButtonHeight = 25;
 constexpr int kFieldHeight = 21;
 constexpr int kGap = 6;
 constexpr int kSecondColumn = 300;
-
-template <typename W>
-W* Place(W* w, const char* name, int left, int top, int width, int height) {
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(left, top, width, height);
-    return w;
-}
 
 int Right(const QWidget* w) { return w->x() + w->width(); }
 int Bottom(const QWidget* w) { return w->y() + w->height(); }

@@ -1,4 +1,5 @@
 #include "dialogs/gui/UImpoConne.h"
+#include "controls/gui/Placement.h"
 
 #include "core/Globali.h"
 #include "core/Help.h"
@@ -20,13 +21,6 @@ using dialogs::Q;
 using dialogs::S;
 
 namespace {
-
-template <typename W>
-W* Place(W* w, const char* name, int left, int top, int width, int height) {
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(left, top, width, height);
-    return w;
-}
 
 int TextWidth(const QWidget* w, const char* text) { return w->fontMetrics().horizontalAdvance(QString::fromUtf8(text)); }
 

@@ -1,4 +1,5 @@
 #include "dialogs/gui/UImpoGenerali.h"
+#include "controls/gui/Placement.h"
 
 #include "alarms/EventLog.h"
 #include "core/Autostart.h"
@@ -19,22 +20,6 @@
 #include <unistd.h>
 
 namespace {
-
-template <typename W>
-W* Place(W* w, const char* name, int left, int top, int width, int height) {
-    w->setObjectName(name);
-    w->setGeometry(left, top, width, height);
-    return w;
-}
-
-QToolButton* SmallButton(QWidget* parent, const char* name, const char* hint, QStyle::StandardPixmap icon,
-                         int left, int top) {
-    auto* b = Place(new QToolButton(parent), name, left, top, 22, 22);
-    b->setToolTip(QString::fromUtf8(hint));
-    b->setIcon(parent->style()->standardIcon(icon));
-    b->setAutoRaise(true);
-    return b;
-}
 
 void Separator(QWidget* parent, int top, int width) {
     auto* line = new QFrame(parent);

@@ -1,4 +1,5 @@
 #include "dialogs/gui/UImpoMonitoraggio.h"
+#include "controls/gui/Placement.h"
 
 #include "core/Globali.h"
 #include "core/Help.h"
@@ -19,13 +20,6 @@ namespace {
 
 constexpr int kMargin = 12;
 constexpr int kGap = 6;
-
-template <typename W>
-W* Place(W* w, const char* name, int left, int top, int width, int height) {
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(left, top, width, height);
-    return w;
-}
 
 // A label as wide as its text; returns where the next control may start.
 int Caption(QWidget* page, const char* text, int left, int top) {
