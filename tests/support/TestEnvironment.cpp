@@ -3,8 +3,10 @@
 // reads or writes the user's real settings, and find the program's files.
 
 #include <cstdlib>
-#include <sys/stat.h>
+#include <filesystem>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -12,8 +14,12 @@ struct TestEnvironment {
     TestEnvironment() {
         const std::string home = std::string(OCULARA_BUILD_DIR) + "/test-home";
         setenv("HOME", home.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
-        setenv("OCULARA_SYSCONFDIR", (home + "/etc").c_str(), 1);
+        // Settings and the log-on entry per process: ctest runs tests side
+        // by side, and a hive saved by one must not be what another loads.
+        // The caches under the home stay shared.
+        own_ = home + "/p" + std::to_string(getpid());
+        setenv("XDG_CONFIG_HOME", (own_ + "/.config").c_str(), 1);
+        setenv("OCULARA_SYSCONFDIR", (own_ + "/etc").c_str(), 1);
         setenv("OCULARA_PROGRAM_DIR", OCULARA_BUILD_DIR, 1);
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
         if (!std::getenv("XDG_RUNTIME_DIR")) {
@@ -23,6 +29,11 @@ struct TestEnvironment {
             setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
         }
     }
+    ~TestEnvironment() {
+        std::error_code ignored;
+        std::filesystem::remove_all(own_, ignored);
+    }
+    std::string own_;
 } const environment;
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
@@ -47,7 +48,7 @@ protected:
             QApplication::processEvents();
             if (QWidget* f = QApplication::focusWidget()) seen.focus = f->objectName().toStdString();
             if (whileOpen) whileOpen();
-            dialog->reject();
+            if (dialog->isVisible()) dialog->reject();
         });
         open();
         return seen;
@@ -96,6 +97,26 @@ TEST_F(TPriDialogsTest, AlarmCaptionsOpenTheirPageAndRefreshAfterwards) {
     const QString before = photo->text();
     Observe([&] { Q_EMIT photo->clicked(); }, [&] { Settings.Foto_Dir = dir_.path() + "/Altre/"; });
     EXPECT_NE(photo->text(), before);
+}
+
+// The monitoring dialog changes the record only; the record reaches the
+// hive with the save at the end of the program.
+TEST_F(TPriDialogsTest, MonitoringValuesSurviveARestart) {
+    const SeenDialog seen = Observe([&] { window_->BitBtn3->click(); }, [] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        dialog->findChild<QLineEdit*>("Edit1")->setText("7");
+        dialog->findChild<QLineEdit*>("Edit4")->setText("5");
+        dialog->findChild<QPushButton*>("OKBtn")->click();
+    });
+    ASSERT_EQ(seen.className, "TImpoMonitoraggio");
+    window_->close();
+    window_.reset();
+    SaveSettings();
+
+    Settings = TSettings();
+    LoadSettings();
+    EXPECT_EQ(Settings.AttesaPerCalibrazioneVideo, 7);
+    EXPECT_EQ(Settings.NumMinRumoriPerAvviso, 5);
 }
 
 }  // namespace
