@@ -178,8 +178,7 @@ void MailWorker::thrdMailRun(const MailJob& job) {
         alarms::WriteLogEntry(NowText(kLogTimeFormat), "Errore", alarms::IconErrore, kFailedText);
     }
     RemoveIfPresent(job.fotoAllegata);
-    if (hooks_.hangUpAfter) hooks_.hangUpAfter(job.connection, otherWorkerTag_);
-    busyTag_.store(0);
+    EndExchange(job.connection, otherWorkerTag_, [this] { busyTag_.store(0); }, hooks_.hangUpAfter);
 }
 
 // ---------------------------------------------------------------- main thread

@@ -153,6 +153,14 @@ void HangUpAfterExchange(const ConnectionSettings& conn, const std::atomic<int>&
     Pause(150);
 }
 
+void EndExchange(const ConnectionSettings& conn, const std::atomic<int>& otherWorkerTag,
+                 const std::function<void()>& clearOwnTag, const HangUpFn& hangUp) {
+    static std::mutex ending;
+    std::lock_guard<std::mutex> lock(ending);
+    if (hangUp) hangUp(conn, otherWorkerTag);
+    if (clearOwnTag) clearOwnTag();
+}
+
 void Pause(int milliseconds) {
     const PauseFn fn = pauseFn.load();
     (fn ? fn : RealSleep)(milliseconds);

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,14 @@ void DialBeforeExchange(const ConnectionSettings& conn);
 // up HandleConnessione and pause 2 x 150 ms, unless the other worker is
 // still busy (its Tag is 1), which then hangs up when it finishes.
 void HangUpAfterExchange(const ConnectionSettings& conn, const std::atomic<int>& otherWorkerTag);
+
+// The end of a worker's run: the hang-up test and the clearing of the
+// worker's own Tag as one step against the other worker's. Two workers
+// ending at the same moment would otherwise each see the other busy and
+// neither hang up; this way the later one sees the earlier one free.
+using HangUpFn = std::function<void(const ConnectionSettings&, const std::atomic<int>&)>;
+void EndExchange(const ConnectionSettings& conn, const std::atomic<int>& otherWorkerTag,
+                 const std::function<void()>& clearOwnTag, const HangUpFn& hangUp = HangUpAfterExchange);
 
 // The sequence's pauses go through here; tests replace the sleep.
 using PauseFn = void (*)(int milliseconds);

@@ -18,7 +18,7 @@ void Log(const std::string& type, int icon, const std::string& description) {
 }  // namespace
 
 void ThreadSMSRun(const SmsJob& job, HttpClient& http1, TimeStamp& oraUltimoInvio,
-                  const std::atomic<int>& otherWorkerTag) {
+                  const std::atomic<int>& otherWorkerTag, const std::function<void()>& clearOwnTag) {
     const ConnectionSettings connection = ConnectionSettings::From(job.settings);
     DialBeforeExchange(connection);
 
@@ -47,7 +47,7 @@ void ThreadSMSRun(const SmsJob& job, HttpClient& http1, TimeStamp& oraUltimoInvi
         }
     }
 
-    HangUpAfterExchange(connection, otherWorkerTag);
+    EndExchange(connection, otherWorkerTag, clearOwnTag);
 }
 
 ThreadSMS::ThreadSMS(std::atomic<int>& tag, const std::atomic<int>& otherWorkerTag,
@@ -98,7 +98,10 @@ void ThreadSMS::Loop() {
         running_ = true;
         lock.unlock();
         try {
-            ThreadSMSRun(job, http1_, oraUltimoInvio_, otherWorkerTag_);
+            ThreadSMSRun(job, http1_, oraUltimoInvio_, otherWorkerTag_, [this] {
+                std::lock_guard<std::mutex> ownLock(mutex_);
+                if (jobs_.empty()) tag_ = 0;
+            });
         } catch (...) {
             // Out of memory in one run: the channel must not stay busy for it.
         }

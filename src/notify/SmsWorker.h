@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -28,8 +29,9 @@ struct SmsJob {
 // hang up after. Worker thread. `oraUltimoInvio` is the live
 // Settings.SMS_OraUltimoInvio (locked), `otherWorkerTag` the Tag of
 // InviaMail_Timer: the hang-up is left to the mail worker while it runs.
+// `clearOwnTag` ends the run together with the hang-up test (EndExchange).
 void ThreadSMSRun(const SmsJob& job, HttpClient& http1, TimeStamp& oraUltimoInvio,
-                  const std::atomic<int>& otherWorkerTag);
+                  const std::atomic<int>& otherWorkerTag, const std::function<void()>& clearOwnTag = {});
 
 // One persistent thread that runs ThreadSMSRun once for every Start, in
 // order. A start that comes while the previous run is still ending waits for

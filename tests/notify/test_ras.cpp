@@ -15,6 +15,7 @@
 #include <dlfcn.h>
 #include <mutex>
 #include <sys/stat.h>
+#include <chrono>
 #include <thread>
 
 using namespace notify;
@@ -358,6 +359,32 @@ TEST_F(DialSequence, HangsUpOnlyWhenAskedAndTheOtherWorkerIsIdle) {
     EXPECT_EQ(fake->hangUpHandle, 0x5eedu);
     EXPECT_THAT(pauses, ElementsAre(150, 150));
     EXPECT_EQ(HandleConnessione.load(), 0x5eedu);
+}
+
+// Two workers ending at the same moment: the hang-up test and the clearing
+// of the own Tag are one step, so exactly one of them hangs up. The test
+// is slowed down between reading the other's Tag and deciding, which
+// without that would leave both seeing the other busy.
+TEST_F(DialSequence, WorkersEndingTogetherHangUpExactlyOnce) {
+    for (int round = 0; round < 50; ++round) {
+        std::atomic<int> tags[2] = {1, 1};
+        std::atomic<int> ready{0}, hangUps{0};
+        const HangUpFn slowTest = [&](const ConnectionSettings&, const std::atomic<int>& other) {
+            const bool busy = other.load() == 1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (!busy) ++hangUps;
+        };
+        auto worker = [&](int me) {
+            ++ready;
+            while (ready.load() < 2) std::this_thread::yield();
+            EndExchange(conn, tags[1 - me], [&] { tags[me] = 0; }, slowTest);
+        };
+        std::thread sms(worker, 0), mail(worker, 1);
+        sms.join();
+        mail.join();
+        ASSERT_EQ(hangUps.load(), 1) << "round " << round;
+        EXPECT_EQ(tags[0].load() + tags[1].load(), 0);
+    }
 }
 
 // The SMS worker (0) and the mail worker (1), each busy (Tag 1) while it
