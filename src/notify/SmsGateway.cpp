@@ -3,6 +3,7 @@
 #include "core/Linguaggio.h"
 #include "platform/Cp1252.h"
 #include "platform/Shell.h"
+#include "platform/Utf8.h"
 
 #include <curl/curl.h>
 
@@ -34,43 +35,6 @@ void AppendHexByte(std::string& out, unsigned char c) {
     out += '%';
     out += kHex[c >> 4];
     out += kHex[c & 0x0F];
-}
-
-// The gateway may answer in Windows-1252, as the program's own texts travel,
-// or in UTF-8; well-formed UTF-8 is taken for what it is.
-bool IsWellFormedUtf8(const std::string& bytes) {
-    size_t i = 0;
-    while (i < bytes.size()) {
-        const unsigned char b = static_cast<unsigned char>(bytes[i]);
-        size_t length;
-        char32_t cp;
-        if (b < 0x80) {
-            ++i;
-            continue;
-        } else if (b >= 0xC2 && b <= 0xDF) {
-            length = 2;
-            cp = b & 0x1F;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            length = 3;
-            cp = b & 0x0F;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            length = 4;
-            cp = b & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > bytes.size()) return false;
-        for (size_t k = 1; k < length; ++k) {
-            const unsigned char c = static_cast<unsigned char>(bytes[i + k]);
-            if ((c & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (c & 0x3F);
-        }
-        if ((length == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-            (length == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
-            return false;
-        i += length;
-    }
-    return true;
 }
 
 // A request line cannot carry blanks or control bytes at all; they travel
@@ -319,7 +283,9 @@ void ApplicaProxy(const TSettings& settings, HttpClient& http) {
 std::string RichiestaGateway(HttpClient& http, const TSettings& settings, const std::string& url) {
     ApplicaProxy(settings, http);
     std::string answer = http.Get(url);
-    if (IsWellFormedUtf8(answer)) return answer;
+    // The gateway may answer in Windows-1252, as the program's own texts
+    // travel, or in UTF-8; well-formed UTF-8 is taken for what it is.
+    if (platform::IsWellFormedUtf8(answer)) return answer;
     return platform::Cp1252ToUtf8(answer);
 }
 

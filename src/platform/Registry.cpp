@@ -1,4 +1,5 @@
 #include "platform/Registry.h"
+#include "platform/Utf8.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -22,61 +23,10 @@ constexpr char32_t kReplacement = 0xFFFD;
 // ---------------------------------------------------------------- text
 
 // One code point from UTF-8; a bad sequence consumes one byte and fails.
-bool DecodeUtf8(const std::string& s, size_t& i, char32_t& cp) {
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    if (b0 < 0x80) {
-        cp = b0;
-        ++i;
-        return true;
-    }
-    size_t len;
-    char32_t min;
-    if ((b0 & 0xE0) == 0xC0) {
-        len = 2, cp = b0 & 0x1F, min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-        len = 3, cp = b0 & 0x0F, min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-        len = 4, cp = b0 & 0x07, min = 0x10000;
-    } else {
-        ++i;
-        return false;
-    }
-    if (i + len > s.size()) {
-        ++i;
-        return false;
-    }
-    for (size_t k = 1; k < len; ++k) {
-        const auto b = static_cast<unsigned char>(s[i + k]);
-        if ((b & 0xC0) != 0x80) {
-            ++i;
-            return false;
-        }
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        ++i;
-        return false;
-    }
-    i += len;
-    return true;
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+bool NextCodePoint(const std::string& s, size_t& i, char32_t& cp) {
+    const size_t len = DecodeUtf8(s, i, cp);
+    i += len ? len : 1;
+    return len != 0;
 }
 
 void AppendUnit(std::string& out, uint16_t u) {
@@ -95,7 +45,7 @@ std::string Utf8ToUtf16(const std::string& s, bool* lossy = nullptr) {
     out.reserve(s.size() * 2);
     for (size_t i = 0; i < s.size();) {
         char32_t cp;
-        if (!DecodeUtf8(s, i, cp)) {
+        if (!NextCodePoint(s, i, cp)) {
             cp = kReplacement;
             if (lossy) *lossy = true;
         }
@@ -158,7 +108,7 @@ std::u32string FoldName(const std::string& s) {
         const size_t at = i;
         char32_t cp;
         // A stray byte stays distinct from every real character.
-        if (!DecodeUtf8(s, i, cp)) cp = 0x110000 + static_cast<unsigned char>(s[at]);
+        if (!NextCodePoint(s, i, cp)) cp = 0x110000 + static_cast<unsigned char>(s[at]);
         out += FoldUpper(cp);
     }
     return out;
