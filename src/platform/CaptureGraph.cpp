@@ -679,6 +679,12 @@ GstElement* GraphImpl::BuildHead(Runtime& rt, const std::shared_ptr<SourceFilter
     if (!tee) return nullptr;
     g_object_set(tee, "allow-not-linked", TRUE, nullptr);
     const DeviceHandle& dev = *plan.device;
+    // A test source feeds the tee directly.
+    auto linkTestSource = [&](GstElement* appsrc) -> GstElement* {
+        if (gst_element_link(appsrc, tee)) return tee;
+        failure->Report(label, "cannot connect the test source");
+        return nullptr;
+    };
 
     if (dev.medium == MajorType::Video) {
         auto vf = ReadVideoFormat(*plan.format);
@@ -715,11 +721,7 @@ GstElement* GraphImpl::BuildHead(Runtime& rt, const std::shared_ptr<SourceFilter
                             feeder.get());
                 rt.feeders.push_back(std::move(feeder));
             }
-            if (!gst_element_link(appsrc, tee)) {
-                failure->Report(label, "cannot connect the test source");
-                return nullptr;
-            }
-            return tee;
+            return linkTestSource(appsrc);
         }
         // A real camera: its own format at the chosen size, decoded, converted, sized.
         GstElement* src = AddDeviceSource(rt, dev, st, label);
@@ -765,11 +767,7 @@ GstElement* GraphImpl::BuildHead(Runtime& rt, const std::shared_ptr<SourceFilter
         StartAppSrc(appsrc, caps.get(), guint64(wfx->nAvgBytesPerSec) / 4 + 1, &TestMicrophoneFeeder::NeedData,
                     feeder.get());
         rt.feeders.push_back(std::move(feeder));
-        if (!gst_element_link(appsrc, tee)) {
-            failure->Report(label, "cannot connect the test source");
-            return nullptr;
-        }
-        return tee;
+        return linkTestSource(appsrc);
     }
     GstElement* src = AddDeviceSource(rt, dev, st, label);
     if (!src) return nullptr;
