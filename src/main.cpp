@@ -34,6 +34,7 @@ void ScheduleScreenshot(TPri* window) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    CatchTerminationSignals();
     SetupProgramDir();
     notify::InitializeRas();
     LoadSettings();

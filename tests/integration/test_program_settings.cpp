@@ -143,6 +143,18 @@ TEST(ProgramSettings, HangUpSavesLikeAClose) {
     EXPECT_EQ(SectionValues(ReadFile(program.HivePath()), kOCL).size(), kValueNames.size());
 }
 
+TEST(ProgramSettings, ASignalDuringStartUpWaitsForTheWindowAndSaves) {
+    TempDir home;
+    ProgramRunner program(home.path());
+    program.Start();
+    // The hive appears while the settings load, before any window exists.
+    ASSERT_TRUE(integration::WaitFor([&] { return PathExists(program.HivePath()); }, 20s));
+    ASSERT_TRUE(program.Stop(SIGTERM));
+    ASSERT_TRUE(WIFEXITED(program.ExitStatus())) << "status " << program.ExitStatus();
+    EXPECT_EQ(WEXITSTATUS(program.ExitStatus()), 0);
+    EXPECT_EQ(SectionValues(ReadFile(program.HivePath()), kOCL).size(), kValueNames.size());
+}
+
 TEST(ProgramSettings, KilledAtAnyMomentLeavesAWholeFile) {
     TempDir home;
     ProgramRunner program(home.path());

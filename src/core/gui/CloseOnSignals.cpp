@@ -20,8 +20,20 @@ void OnSignal(int) {
 
 }  // namespace
 
+void CatchTerminationSignals() {
+    if (g_pipe[0] >= 0) return;
+    if (pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    struct sigaction sa = {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &sa, nullptr);
+}
+
 void CloseOnTerminationSignals(QWidget* window) {
-    if (g_pipe[0] < 0 && pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    CatchTerminationSignals();
+    if (g_pipe[0] < 0) return;
+    // A byte already in the pipe wakes the notifier as soon as the loop runs.
     auto* notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, window);
     QPointer<QWidget> target(window);
     QObject::connect(notifier, &QSocketNotifier::activated, window, [target] {
@@ -30,9 +42,4 @@ void CloseOnTerminationSignals(QWidget* window) {
         }
         if (target) target->close();
     });
-    struct sigaction sa = {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &sa, nullptr);
 }
