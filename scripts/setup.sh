@@ -12,6 +12,9 @@ PACKAGES=(
   libcurl4-openssl-dev libjpeg62-turbo-dev
   python3 python3-aiosmtpd tinyproxy
   xdg-utils desktop-file-utils
+  ccache
+  # the real-device test bench: private sound and camera servers
+  pulseaudio pulseaudio-utils pipewire wireplumber gstreamer1.0-pipewire gstreamer1.0-pulseaudio dbus
 )
 
 missing=()
