@@ -2,13 +2,16 @@
 // The capture layer over GStreamer: device lists, source filters with their
 // pins, sample grabbers, the preview renderer, and the filter graph with its
 // capture graph builder. The graph only records filters and connections; the
-// GStreamer pipeline is built from them at Run and torn down at Stop, so a
+// GStreamer pipelines are built from them at Run and torn down at Stop, so a
 // stopped graph can be re-wired freely (the recording branch is added that way).
+// Each source runs in a pipeline of its own, so one device that fails or
+// stalls never stops the other medium.
 //
 // Recording: SetOutputFileName adds an AVI multiplexer and its file writer;
 // each source rendered into the multiplexer (directly or through a
-// compressor) feeds it from the same tee as its monitoring branches. Stop
-// finishes the file (its index written) before tearing the pipeline down.
+// compressor) feeds it from the same tee as its monitoring branches, on the
+// one clock all sources share. Stop finishes the file (its index written)
+// before tearing the pipelines down.
 //
 // Threads: everything is called on the main thread unless its comment says
 // otherwise. Grabber callbacks run on GStreamer streaming threads.
@@ -301,6 +304,19 @@ private:
 
 enum class PinCategory { None, Preview, Capture };
 
+// A source of the running graph that stopped watching, or came back.
+struct DeviceNotice {
+    enum class Kind { Lost, Restored };
+    // Lost: the device failed, sent nothing for FilterGraph::SilentMs, or the
+    // sound server moved its stream to a device nobody chose.
+    enum class Cause { None, Failed, Silent, Moved };
+    Kind kind = Kind::Lost;
+    Cause cause = Cause::None;
+    MajorType medium = MajorType::None;
+    std::string device;  // the device's friendly name
+    std::string detail;  // what the device or the watch said, in GStreamer's words
+};
+
 class FilterGraph {
 public:
     FilterGraph();
@@ -322,12 +338,12 @@ public:
     bool Contains(const Filter& filter) const;
     std::vector<std::shared_ptr<Filter>> Filters() const;
 
-    // Builds the pipeline from the connections and starts streaming. False
-    // when it cannot be built or started (Failed() and LastError() say why);
-    // a graph without connections runs trivially. When only the recording
-    // stands in the way (a folder that does not exist, an unwritable file, a
-    // compressor that cannot be connected or started) the other connections
-    // run without it: Run returns false, IsRunning() is true.
+    // Builds the pipelines from the connections and starts streaming: one
+    // per source, one per recording file. False when any part cannot be
+    // built or started (Failed() and LastError() say why); the rest runs
+    // without it and IsRunning() is true: a source that could not start is
+    // watched and retried (WatchDevices), a recording that could not start
+    // is left out. A graph without connections runs trivially.
     bool Run();
     // Returns once streaming has stopped: no grabber callback runs after it.
     // A recording is finished first: its streams end, and the multiplexer
@@ -340,15 +356,27 @@ public:
     // grabbers and renderers added with AddFilter stay.
     void StopAndClear();
 
-    // Any thread. A failure (device busy or unplugged, a missing element, a
-    // stream that cannot be negotiated) stops delivery; the graph stays
-    // "running" until Stop. A failure of the recording (disk full, encoder
-    // error) ends only the recording: the other connections go on
-    // delivering. Cleared by the next Run.
+    // Any thread. The first failure since Run: a device busy or unplugged,
+    // a missing element, a stream that cannot be negotiated (that source
+    // stops delivering; the others go on), or a failure of the recording
+    // (disk full, encoder error), which ends only the recording. The graph
+    // stays "running" until Stop. Cleared by the next Run.
     bool Failed() const;
     std::string LastError() const;
 
     static constexpr int RecordingFinishMs = 5000;
+
+    // Main thread, about once a second while running. Each source runs on
+    // its own: one that fails, delivers nothing for SilentMs or is moved by
+    // the sound server to another device is stopped (its share of a
+    // recording ends there) and reported Lost once, while the others go on.
+    // A lost source is tried again every RetryMs, only while a device of its
+    // name is listed (so nothing but the chosen device is ever opened), and
+    // reported Restored once it delivers again. A source that cannot start
+    // at Run is reported Lost at the first call.
+    std::vector<DeviceNotice> WatchDevices();
+    static constexpr int SilentMs = 5000;
+    static constexpr int RetryMs = 3000;
 
 private:
     friend class CaptureGraphBuilder;

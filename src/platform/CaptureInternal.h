@@ -51,6 +51,7 @@ struct SourceState {
     std::optional<size_t> formatIndex;
     std::vector<InputLine> lines;
     int running = 0;  // running graphs using this source
+    bool lost = false;  // main thread: reported lost by the running graph, not yet back
 
     // The source element of the running graph, for its colour balance.
     GstPtr<GstElement> element;
@@ -83,8 +84,14 @@ struct GrabberState {
     std::atomic<uint64_t> count{0};
     bool inStream = false;  // ends one connection already (main thread)
 
-    // Streaming thread only.
+    // Streaming thread only (and the main thread before the stream starts).
     GstPtr<GstCaps> streamCaps;
+    std::vector<uint8_t> pending;  // sound not yet handed over
+    size_t chunkBytes = 0;         // half a second of the stream's sound
+    void ResetStream() {
+        streamCaps.reset();
+        pending.clear();
+    }
     GstVideoInfo videoInfo{};
     bool streamIsVideo = false;
     int streamBits = 0;

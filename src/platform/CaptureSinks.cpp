@@ -3,6 +3,7 @@
 
 #include <gst/audio/audio.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/CaptureInternal.h"
@@ -120,6 +121,13 @@ bool LearnCaps(GrabberState& g, GstCaps* caps) {
     if (g.streamIsVideo) {
         if (!gst_video_info_from_caps(&g.videoInfo, caps)) return false;
         g.streamBits = RgbBitCount(type->subtype);
+    } else {
+        GstAudioInfo info;
+        if (!gst_audio_info_from_caps(&info, caps)) return false;
+        const size_t frame = size_t(std::max(1, GST_AUDIO_INFO_BPF(&info)));
+        g.chunkBytes = std::max<size_t>(1, size_t(GST_AUDIO_INFO_RATE(&info)) / 2) * frame;
+        g.pending.clear();
+        g.pending.reserve(2 * g.chunkBytes);
     }
     g.streamCaps = GstPtr<GstCaps>::Ref(caps);
     std::lock_guard lock(g.formatMutex);
@@ -147,22 +155,8 @@ bool VideoToDib(GrabberState& g, GstBuffer* buffer) {
     return true;
 }
 
-bool AudioBytes(GrabberState& g, GstBuffer* buffer) {
-    GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) return false;
-    g.work.assign(map.data, map.data + map.size);
-    gst_buffer_unmap(buffer, &map);
-    return true;
-}
-
-}  // namespace
-
-void DeliverToGrabber(GrabberState& g, GstSample* sample) {
-    GstCaps* caps = gst_sample_get_caps(sample);
-    GstBuffer* buffer = gst_sample_get_buffer(sample);
-    if (!caps || !buffer || !LearnCaps(g, caps)) return;
-    if (!(g.streamIsVideo ? VideoToDib(g, buffer) : AudioBytes(g, buffer))) return;
-
+// The sample in g.work to the callback, keeping a copy of it.
+void Hand(GrabberState& g, GstCaps* caps) {
     const uint8_t* data = g.work.data();
     size_t length = g.work.size();
     if (g.bufferSamples) {
@@ -178,6 +172,36 @@ void DeliverToGrabber(GrabberState& g, GstSample* sample) {
     std::lock_guard lock(g.callbackMutex);
     g.count.fetch_add(1);
     if (g.callback) g.callback(data, length);
+}
+
+// Sound goes out in half seconds whatever the device's own period: the
+// noise detector measures at most four buffers a second, so the 10 ms
+// buffers of real sources would leave most of the sound unheard.
+void HandSound(GrabberState& g, GstCaps* caps, GstBuffer* buffer) {
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) return;
+    g.pending.insert(g.pending.end(), map.data, map.data + map.size);
+    gst_buffer_unmap(buffer, &map);
+    size_t used = 0;
+    while (g.pending.size() - used >= g.chunkBytes) {
+        g.work.assign(g.pending.begin() + ptrdiff_t(used), g.pending.begin() + ptrdiff_t(used + g.chunkBytes));
+        used += g.chunkBytes;
+        Hand(g, caps);
+    }
+    g.pending.erase(g.pending.begin(), g.pending.begin() + ptrdiff_t(used));
+}
+
+}  // namespace
+
+void DeliverToGrabber(GrabberState& g, GstSample* sample) {
+    GstCaps* caps = gst_sample_get_caps(sample);
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    if (!caps || !buffer || !LearnCaps(g, caps)) return;
+    if (!g.streamIsVideo) {
+        HandSound(g, caps, buffer);
+        return;
+    }
+    if (VideoToDib(g, buffer)) Hand(g, caps);
 }
 
 }  // namespace detail

@@ -87,6 +87,7 @@ bool SourceFilter::SetDevice(const DeviceInfo& device) {
     state_->lines.clear();
     state_->formatIndex.reset();
     state_->element.reset();
+    state_->lost = false;
     state_->brightness = 50;
     state_->contrast = 50;
     return true;

@@ -1,6 +1,7 @@
 #include "platform/TestDevices.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -450,5 +451,12 @@ void TestMicrophoneScene::Render(uint64_t firstFrame, size_t frames, uint8_t* ou
         }
     }
 }
+
+namespace {
+std::atomic<int> videoFault{0}, audioFault{0};
+}  // namespace
+
+void SetTestDeviceFault(bool video, TestDeviceFault fault) { (video ? videoFault : audioFault) = int(fault); }
+TestDeviceFault TestDeviceFaultNow(bool video) { return TestDeviceFault((video ? videoFault : audioFault).load()); }
 
 }  // namespace platform

@@ -28,6 +28,13 @@ TestSceneConfig TestSceneConfigFromEnv();
 bool IntruderVisibleAt(const TestSceneConfig& c, uint64_t msSinceStart);
 bool IntruderAudibleAt(const TestSceneConfig& c, uint64_t msSinceStart);
 
+// What a running test device does when a test makes it misbehave as real
+// devices do: keep quiet (a stalled driver, a vanished stream) or fail.
+enum class TestDeviceFault { None, Silent, Error };
+// Any thread; applies to the test camera (video) or microphone at once.
+void SetTestDeviceFault(bool video, TestDeviceFault fault);
+TestDeviceFault TestDeviceFaultNow(bool video);
+
 // Bounds the detectors' calibration learns: the camera's noise moves each
 // channel of each pixel by at most this much around the still picture...
 inline constexpr int TestCameraNoiseBound = 3;

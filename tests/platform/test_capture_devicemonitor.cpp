@@ -247,7 +247,15 @@ TEST_F(CaptureDeviceMonitor, ACameraThatCannotBeOpenedFailsTheRunWithAReason) {
     EXPECT_FALSE(s.Run(video[0], MakeRgbVideoType(SubType::RGB24, 160, 120)));
     EXPECT_TRUE(s.graph.Failed());
     EXPECT_NE(s.graph.LastError().find("Camera occupata"), std::string::npos) << s.graph.LastError();
-    EXPECT_FALSE(s.graph.IsRunning());
+    // Still watching: the device is reported lost once and tried again.
+    EXPECT_TRUE(s.graph.IsRunning());
+    auto notices = s.graph.WatchDevices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].kind, DeviceNotice::Kind::Lost);
+    EXPECT_EQ(notices[0].cause, DeviceNotice::Cause::Failed);
+    EXPECT_EQ(notices[0].medium, MajorType::Video);
+    EXPECT_EQ(notices[0].device, "Camera occupata");
+    EXPECT_TRUE(s.graph.WatchDevices().empty());
     EXPECT_EQ(s.grabber->SampleCount(), 0u);
     s.graph.Stop();
     // The graph recovers with another device.
@@ -274,6 +282,11 @@ TEST_F(CaptureDeviceMonitor, ACameraLostWhileRunningStopsDeliveringAndSaysWhy) {
     capturetest::SleepMs(300);
     EXPECT_EQ(calls, atFailure);
     EXPECT_TRUE(s.graph.IsRunning());  // until the caller stops it
+    auto notices = s.graph.WatchDevices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].kind, DeviceNotice::Kind::Lost);
+    EXPECT_EQ(notices[0].device, "Webcam staccata");
+    EXPECT_FALSE(notices[0].detail.empty());
     s.graph.Stop();
     EXPECT_TRUE(s.graph.Failed());  // the reason stays readable after the stop
     std::vector<uint8_t> last;

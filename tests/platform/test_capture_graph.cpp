@@ -154,8 +154,11 @@ TEST_F(CaptureGraphRun, TestMicrophoneDeliversPcmInTheChosenFormat) {
         std::atomic<int> calls{0};
         std::atomic<bool> misaligned{false};
         const size_t frame = size_t(bits / 8 * channels);
+        // Half a second per buffer, whatever the device's own period, so
+        // that a detector measuring four a second hears all of the sound.
+        const size_t halfSecond = size_t(rate / 2) * frame;
         rig.audioGrabber->SetCallback([&](const uint8_t*, size_t length) {
-            if (length == 0 || length % frame != 0) misaligned = true;
+            if (length != halfSecond) misaligned = true;
             bytes += length;
             ++calls;
         });
@@ -172,7 +175,7 @@ TEST_F(CaptureGraphRun, TestMicrophoneDeliversPcmInTheChosenFormat) {
         EXPECT_EQ(wfx.nChannels, channels);
         std::vector<uint8_t> last;
         ASSERT_TRUE(rig.audioGrabber->GetCurrentBuffer(last));
-        EXPECT_EQ(last.size() % frame, 0u);
+        EXPECT_EQ(last.size(), halfSecond);
     }
 }
 
@@ -348,7 +351,7 @@ TEST_F(CaptureGraphRun, FailuresAreReportedNotCrashed) {
     EXPECT_FALSE(rig.graph.Run());
     EXPECT_TRUE(rig.graph.Failed());
     EXPECT_FALSE(rig.graph.LastError().empty());
-    EXPECT_FALSE(rig.graph.IsRunning());
+    ASSERT_EQ(rig.graph.WatchDevices().size(), 1u);
     rig.graph.Stop();
     // The file is replaced by a real clip: the next run works and clears the failure.
     ASSERT_TRUE(capturetest::MakeTestVideo(junk, 160, 120, 5, 10));
@@ -422,3 +425,87 @@ TEST_F(CaptureGraphRun, TestCameraControlsChangeThePictureLive) {
 }
 
 }  // namespace
+
+namespace {
+
+// A test device made to misbehave for one test, whatever its outcome.
+struct Fault {
+    bool video;
+    Fault(bool v, TestDeviceFault f) : video(v) { SetTestDeviceFault(video, f); }
+    ~Fault() { SetTestDeviceFault(video, TestDeviceFault::None); }
+    void Clear() { SetTestDeviceFault(video, TestDeviceFault::None); }
+};
+
+// Watches once a second, as the main window does, until a notice comes.
+std::vector<DeviceNotice> WatchUntilNotice(FilterGraph& graph, int limitMs) {
+    std::vector<DeviceNotice> notices;
+    WaitUntil([&] {
+        notices = graph.WatchDevices();
+        if (notices.empty()) SleepMs(250);
+        return !notices.empty();
+    }, limitMs);
+    return notices;
+}
+
+}  // namespace
+
+TEST_F(CaptureGraphRun, AMicrophoneThatFallsSilentIsLostAloneAndComesBackWhenItDeliversAgain) {
+    Rig rig;
+    rig.Camera(TestCameraName, MakeRgbVideoType(SubType::RGB24, 160, 120));
+    rig.Microphone(MakePcmAudioType(22050, 16, 1));
+    ASSERT_TRUE(rig.graph.Run()) << rig.graph.LastError();
+    ASSERT_TRUE(WaitUntil([&] { return rig.audioGrabber->SampleCount() >= 1 && rig.videoGrabber->SampleCount() >= 1; }));
+    EXPECT_TRUE(rig.graph.WatchDevices().empty());
+
+    Fault fault(false, TestDeviceFault::Silent);
+    const uint64_t framesAtSilence = rig.videoGrabber->SampleCount();
+    auto notices = WatchUntilNotice(rig.graph, FilterGraph::SilentMs + 3000);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].kind, DeviceNotice::Kind::Lost);
+    EXPECT_EQ(notices[0].cause, DeviceNotice::Cause::Silent);
+    EXPECT_EQ(notices[0].medium, MajorType::Audio);
+    EXPECT_EQ(notices[0].device, TestMicrophoneName);
+    // The camera's own clock and thread kept it going: about 15 frames a second.
+    EXPECT_GT(rig.videoGrabber->SampleCount(), framesAtSilence + 45);
+    EXPECT_FALSE(rig.graph.Failed());  // silence is no error of the graph
+
+    // Retried while quiet: no second report.
+    const uint64_t soundAtLoss = rig.audioGrabber->SampleCount();
+    SleepMs(FilterGraph::RetryMs + 500);
+    EXPECT_TRUE(rig.graph.WatchDevices().empty());
+
+    fault.Clear();
+    notices = WatchUntilNotice(rig.graph, 2 * FilterGraph::RetryMs + 3000);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].kind, DeviceNotice::Kind::Restored);
+    EXPECT_EQ(notices[0].medium, MajorType::Audio);
+    ASSERT_TRUE(WaitUntil([&] { return rig.audioGrabber->SampleCount() > soundAtLoss + 1; }));
+    rig.graph.Stop();
+    EXPECT_FALSE(rig.graph.IsRunning());
+}
+
+TEST_F(CaptureGraphRun, AFailingCameraIsLostAtOnceItsPictureGoesAndTheMicrophoneGoesOn) {
+    Rig rig;
+    rig.Camera(TestCameraName, MakeRgbVideoType(SubType::RGB24, 160, 120), true);
+    rig.Microphone(MakePcmAudioType(22050, 8, 1));
+    ASSERT_TRUE(rig.graph.Run()) << rig.graph.LastError();
+    ASSERT_TRUE(WaitUntil([&] { return rig.audioGrabber->SampleCount() >= 1 && rig.window->NewestFrame(); }));
+
+    Fault fault(true, TestDeviceFault::Error);
+    auto notices = WatchUntilNotice(rig.graph, 3000);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].kind, DeviceNotice::Kind::Lost);
+    EXPECT_EQ(notices[0].cause, DeviceNotice::Cause::Failed);
+    EXPECT_EQ(notices[0].device, TestCameraName);
+    EXPECT_NE(rig.graph.LastError().find(TestCameraName), std::string::npos) << rig.graph.LastError();
+    EXPECT_EQ(rig.window->NewestFrame(), nullptr);  // no frozen picture pretending to be live
+    const uint64_t sound = rig.audioGrabber->SampleCount();
+    EXPECT_TRUE(WaitUntil([&] { return rig.audioGrabber->SampleCount() >= sound + 2; }));
+
+    fault.Clear();
+    notices = WatchUntilNotice(rig.graph, 2 * FilterGraph::RetryMs + 3000);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].kind, DeviceNotice::Kind::Restored);
+    EXPECT_TRUE(WaitUntil([&] { return rig.window->NewestFrame() != nullptr; }));
+    rig.graph.Stop();
+}
