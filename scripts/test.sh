@@ -14,7 +14,7 @@ run_tests() {  # dir [ctest args...]
 
 echo "== build"
 bash "$root/scripts/build.sh" "$root/build"
-OCULARA_LONG_TESTS=1 run_tests "$root/build"
+run_tests "$root/build"
 
 echo "== AddressSanitizer + UBSan"
 bash "$root/scripts/build.sh" "$root/build-asan" -DOCULARA_SANITIZE=ON -DOCULARA_BENCH=OFF
