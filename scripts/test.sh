@@ -2,8 +2,16 @@
 # Installs what is missing, builds, and runs every test: the normal build,
 # then the AddressSanitizer/UBSan build, then ThreadSanitizer on the
 # threaded parts.
+#   --quick  the inner loop: the normal build only, and only the unit and
+#            gui tests (no runs of the real program, no real devices).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+quick=0
+case "${1:-}" in
+  --quick) quick=1 ;;
+  "") ;;
+  *) echo "usage: $0 [--quick]" >&2; exit 2 ;;
+esac
 bash "$root/scripts/setup.sh"
 jobs="$(nproc 2>/dev/null || echo 2)"
 
@@ -14,6 +22,10 @@ run_tests() {  # dir [ctest args...]
 
 echo "== build"
 bash "$root/scripts/build.sh" "$root/build"
+if [ "$quick" = 1 ]; then
+  run_tests "$root/build" -LE "integration|long|realdev"
+  exit 0
+fi
 run_tests "$root/build"
 
 echo "== AddressSanitizer + UBSan"
