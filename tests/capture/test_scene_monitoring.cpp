@@ -161,7 +161,6 @@ TEST_P(QuietScene, BothDetectorsMonitorFiveMinutesWithoutAnEvent) {
     EXPECT_FALSE(run.audioLeft);
     EXPECT_TRUE(run.Times(alarms::EventoMovimento).empty()) << run.Times(alarms::EventoMovimento).front();
     EXPECT_TRUE(run.Times(alarms::EventoRumore).empty()) << run.Times(alarms::EventoRumore).front();
-    EXPECT_TRUE(run.events.empty());
     ::testing::Test::RecordProperty("videoMonitoringMs", std::to_string(*run.videoMonitoringAt));
     ::testing::Test::RecordProperty("audioMonitoringMs", std::to_string(*run.audioMonitoringAt));
 }
