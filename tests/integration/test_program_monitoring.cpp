@@ -1,18 +1,17 @@
 // The real program on the test devices, offscreen: it starts monitoring by
 // itself, calibrates, and every intruder of the test scene becomes a
-// movement event and a noise event in the log file.
+// movement event and a noise event in the log file. Minutes of a quiet
+// scene run in virtual time instead (tests/capture/test_scene_monitoring.cpp).
 
 #include "ProgramRunner.h"
 
 #include <gtest/gtest.h>
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <cstdio>
 #include <sstream>
 #include <vector>
 #include <sys/wait.h>
-#include <thread>
 
 using namespace std::chrono_literals;
 using integration::ProgramRunner;
@@ -57,17 +56,19 @@ bool TwoIntruders(const std::vector<int>& seconds, int gap) {
 TEST(ProgramMonitoring, EveryIntruderGivesAMovementAndANoiseEvent) {
     testsupport::TempDir home;
     ProgramRunner program(home.path());
-    program.env["OCULARA_TEST_INTRUDER_SECONDS"] = "25";
+    program.env["OCULARA_TEST_INTRUDER_SECONDS"] = "30";
     WriteAutostartHive(program);
     program.Start();
-    // Monitoring is reached within ~20 s; intruders come at 25 s and 50 s.
+    // Both detectors monitor about 25 s into the scene (half-second sound
+    // buffers make the noise detector the later one); an intruder during
+    // calibration would spoil it. Intruders come at 30 s, 60 s and 90 s.
     const bool two = integration::WaitFor(
         [&] {
             const std::string log = ReadFile(program.LogPath());
             return TwoIntruders(EventSeconds(log, "movimenti sospetti"), 20) &&
                    TwoIntruders(EventSeconds(log, "rumori sospetti"), 20);
         },
-        90s);
+        110s);
     const std::string log = ReadFile(program.LogPath());
     EXPECT_TRUE(two) << log;
     EXPECT_NE(log.find("Eventi classificati con alta pericolosit\xE0: attivazione allarmi in corso ..."),
@@ -75,19 +76,4 @@ TEST(ProgramMonitoring, EveryIntruderGivesAMovementAndANoiseEvent) {
     EXPECT_NE(log.find("\r\n"), std::string::npos);
     ASSERT_TRUE(program.Stop(SIGTERM));
     EXPECT_TRUE(WIFEXITED(program.ExitStatus()) && WEXITSTATUS(program.ExitStatus()) == 0);
-}
-
-// Five minutes of a still scene: run by the normal test build only
-// (scripts/test.sh sets OCULARA_LONG_TESTS=1).
-TEST(ProgramMonitoring, QuietSceneGivesNoEventInFiveMinutes) {
-    if (!std::getenv("OCULARA_LONG_TESTS")) GTEST_SKIP() << "set OCULARA_LONG_TESTS=1 to run";
-    testsupport::TempDir home;
-    ProgramRunner program(home.path());
-    program.env["OCULARA_TEST_INTRUDER_SECONDS"] = "100000";
-    WriteAutostartHive(program);
-    program.Start();
-    std::this_thread::sleep_for(300s);
-    EXPECT_TRUE(program.Running());
-    EXPECT_EQ(ReadFile(program.LogPath()), "");
-    ASSERT_TRUE(program.Stop(SIGTERM));
 }
