@@ -31,7 +31,12 @@ MonitoringController::MonitoringController(TSettings& settings) : settings_(sett
     c_.audioDetector.SetEventCounters(&c_.EventCounters);
 }
 
-MonitoringController::~MonitoringController() = default;
+// The streaming threads call into the detectors until the graph has
+// stopped, so it stops while they are all still there.
+MonitoringController::~MonitoringController() {
+    DetachDetectors();
+    StopGraph();
+}
 
 bool MonitoringController::ValidVideoDevice(int device) const {
     return device >= 0 && device < static_cast<int>(c_.VideoDevices.size());

@@ -44,6 +44,7 @@ public:
     // Reads and writes the device choices and reads the detector and
     // recording settings of `settings`, which must outlive the controller.
     explicit MonitoringController(TSettings& settings);
+    // Stops the graph before the detectors and the event queue go.
     ~MonitoringController();
     MonitoringController(const MonitoringController&) = delete;
     MonitoringController& operator=(const MonitoringController&) = delete;

@@ -1,6 +1,6 @@
 // The monitoring controller on the built-in test devices, without a window:
 // listing, monitoring and preview graphs built from chosen entries, the stop
-// order and a recording.
+// order, a recording, and destruction while the graph runs.
 
 #include "capture/FormatLists.h"
 #include "capture/MonitoringController.h"
@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <memory>
 
@@ -335,6 +336,43 @@ TEST_F(MonitoringControllerTest, DeviceSettingsAreShownOverALivePicture) {
     EXPECT_TRUE(m.GraphRunning());  // the running graph is left alone
     EXPECT_NE(c.videoDetector.State.load(), capture::Idle);
     Stop(m);
+}
+
+// Set on the motion detector, it checks when the detector is destroyed
+// whether samples still reach the grabber, i.e. whether the graph still runs.
+struct GraphStillRunningProbe {
+    GraphStillRunningProbe(std::shared_ptr<platform::SampleGrabber> g, std::atomic<int>* v)
+        : grabber(std::move(g)), verdict(v) {}
+    GraphStillRunningProbe(const GraphStillRunningProbe&) = delete;
+    GraphStillRunningProbe& operator=(const GraphStillRunningProbe&) = delete;
+    std::shared_ptr<platform::SampleGrabber> grabber;
+    std::atomic<int>* verdict;  // 1: still delivering, 0: stopped
+    ~GraphStillRunningProbe() {
+        const uint64_t before = grabber->SampleCount();
+        SleepMs(400);
+        verdict->store(grabber->SampleCount() > before ? 1 : 0);
+    }
+};
+
+TEST_F(MonitoringControllerTest, DestroyedWhileMonitoringStopsTheGraphBeforeTheDetectorsGo) {
+    std::atomic<int> verdict{-1};
+    std::shared_ptr<platform::SampleGrabber> grabber;
+    {
+        auto m = std::make_unique<MonitoringController>(settings_);
+        capture::CaptureComponents& c = m->Components();
+        grabber = c.VideoSampleGrabber;
+        m->StartMonitoring(true, true, ListAndPreselect(*m));
+        ASSERT_TRUE(WaitUntil([&] { return Detecting(c.videoDetector.State.load()); }, 8000));
+        ASSERT_TRUE(WaitUntil([&] { return Detecting(c.audioDetector.State.load()); }, 8000));
+        auto probe = std::make_shared<GraphStillRunningProbe>(grabber, &verdict);
+        c.videoDetector.onCalibrationStarted = [probe] {};
+        probe.reset();
+        m.reset();  // while both callbacks are busy
+    }
+    EXPECT_EQ(verdict.load(), 0);
+    const uint64_t after = grabber->SampleCount();
+    SleepMs(200);
+    EXPECT_EQ(grabber->SampleCount(), after);
 }
 
 }  // namespace
