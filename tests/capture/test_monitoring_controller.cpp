@@ -11,9 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
-#include <filesystem>
 #include <memory>
 
 // These tests run real pipelines, and GLib and GStreamer are not
@@ -38,10 +36,6 @@ std::vector<std::string> Names(const std::vector<capture::DeviceEntry>& entries)
     std::vector<std::string> names;
     for (const auto& e : entries) names.push_back(e.name);
     return names;
-}
-
-int Find(const std::vector<capture::FormatEntry>& entries, const std::string& name) {
-    return capture::IndexOf(entries, name);
 }
 
 bool Detecting(uint8_t state) { return state >= capture::WarmUp && state <= capture::Monitoring; }
@@ -76,15 +70,12 @@ protected:
         return choice;
     }
 
-    void ChooseVideoFormat(MonitoringController& m, CaptureChoice& choice, const std::string& text) {
-        choice.videoFormat = Find(m.Components().VideoFormats, text);
-        ASSERT_GE(choice.videoFormat, 0) << text;
-        choice.videoFormatText = text;
-    }
-    void ChooseAudioFormat(MonitoringController& m, CaptureChoice& choice, const std::string& text) {
-        choice.audioFormat = Find(m.Components().AudioFormats, text);
-        ASSERT_GE(choice.audioFormat, 0) << text;
-        choice.audioFormatText = text;
+    // An entry other than the preselected one, by its text.
+    static void Choose(const std::vector<capture::FormatEntry>& formats, const std::string& text, int& index,
+                       std::string& chosenText) {
+        index = capture::IndexOf(formats, text);
+        ASSERT_GE(index, 0) << text;
+        chosenText = text;
     }
 
     // Stop as the window does it, with the callbacks' grace between.
@@ -101,17 +92,21 @@ protected:
 };
 
 TEST_F(MonitoringControllerTest, ListsTheTestDevicesWithTheDesignedPreselection) {
+    settings_.dispositivo_video = "Camera che non c'è";
     MonitoringController m(settings_);
     EXPECT_EQ(Names(m.RefreshVideoDevices()), std::vector<std::string>{platform::TestCameraName});
     EXPECT_EQ(Names(m.RefreshAudioDevices()), std::vector<std::string>{platform::TestMicrophoneName});
-    ASSERT_EQ(m.PreselectedVideoDevice(), 0);
+    ASSERT_EQ(m.PreselectedVideoDevice(), 0);  // the stored one is gone: the first
     ASSERT_EQ(m.PreselectedAudioDevice(), 0);
+    EXPECT_FALSE(m.SelectVideoDevice(-1));
+    EXPECT_FALSE(m.SelectAudioDevice(1));
+    EXPECT_EQ(settings_.dispositivo_video, "Camera che non c'è");
 
     const auto video = m.SelectVideoDevice(0);
     ASSERT_TRUE(video);
     ASSERT_GE(video->selected, 0);
     EXPECT_EQ(video->entries[video->selected].name, "RGB 352x288, 24 bits");
-    EXPECT_GE(Find(video->entries, "RGB 640x480, 24 bits"), 0);
+    EXPECT_GE(capture::IndexOf(video->entries, "RGB 640x480, 24 bits"), 0);
     EXPECT_EQ(settings_.dispositivo_video, platform::TestCameraName);
     EXPECT_EQ(settings_.risoluzione_video, "RGB 352x288, 24 bits");
 
@@ -119,7 +114,7 @@ TEST_F(MonitoringControllerTest, ListsTheTestDevicesWithTheDesignedPreselection)
     ASSERT_TRUE(audio);
     EXPECT_EQ(audio->lines, (std::vector<std::string>{"Microfono", "Ingresso linea"}));
     EXPECT_EQ(audio->line, 0);
-    EXPECT_GE(Find(audio->formats.entries, "PCM 44100 Hertz, 16 Bits, Stereo"), 0);
+    EXPECT_GE(capture::IndexOf(audio->formats.entries, "PCM 44100 Hertz, 16 Bits, Stereo"), 0);
     EXPECT_EQ(settings_.dispositivo_audio, platform::TestMicrophoneName);
     EXPECT_EQ(settings_.periferica_audio, "Microfono");
     ASSERT_GE(audio->formats.selected, 0);
@@ -130,40 +125,12 @@ TEST_F(MonitoringControllerTest, ListsTheTestDevicesWithTheDesignedPreselection)
     EXPECT_EQ(m.Components().VideoFormats.size(), video->entries.size());
 }
 
-TEST_F(MonitoringControllerTest, StoredChoicesAreReselectedAndNoDeviceChangesNothing) {
-    settings_.dispositivo_video = "Camera che non c'è";
-    settings_.risoluzione_video = "RGB 160x120, 24 bits";
-    settings_.dispositivo_audio = platform::TestMicrophoneName;
-    settings_.periferica_audio = "Ingresso linea";
-    settings_.risoluzione_audio = "PCM 11025 Hertz, 8 Bits, Mono";
-    MonitoringController m(settings_);
-    m.RefreshVideoDevices();
-    m.RefreshAudioDevices();
-    EXPECT_EQ(m.PreselectedVideoDevice(), 0);  // missing: the first device
-
-    EXPECT_FALSE(m.SelectVideoDevice(-1));
-    EXPECT_FALSE(m.SelectVideoDevice(1));
-    EXPECT_FALSE(m.SelectAudioDevice(1));
-    EXPECT_EQ(settings_.dispositivo_video, "Camera che non c'è");
-
-    const auto video = m.SelectVideoDevice(0);
-    ASSERT_TRUE(video);
-    EXPECT_EQ(video->entries[video->selected].name, "RGB 160x120, 24 bits");
-    EXPECT_EQ(settings_.dispositivo_video, platform::TestCameraName);
-
-    const auto audio = m.SelectAudioDevice(m.PreselectedAudioDevice());
-    ASSERT_TRUE(audio);
-    EXPECT_EQ(audio->line, 1);
-    EXPECT_EQ(audio->formats.selected, 0);  // not offered: the default selection
-    EXPECT_EQ(settings_.risoluzione_audio, "PCM 11025 Hertz, 8 Bits, Mono");  // kept until the user picks
-}
-
 TEST_F(MonitoringControllerTest, MonitoringAppliesTheChosenEntriesAndStopsInOrder) {
     MonitoringController m(settings_);
     capture::CaptureComponents& c = m.Components();
     CaptureChoice choice = ListAndPreselect(m);
-    ChooseVideoFormat(m, choice, "RGB 160x120, 24 bits");
-    ChooseAudioFormat(m, choice, "PCM 22050 Hertz, 8 Bits, Mono");
+    Choose(c.VideoFormats, "RGB 160x120, 24 bits", choice.videoFormat, choice.videoFormatText);
+    Choose(c.AudioFormats, "PCM 22050 Hertz, 8 Bits, Mono", choice.audioFormat, choice.audioFormatText);
     choice.audioLine = 1;
     const alarms::MovementItem item[1] = {};
     c.EventCounters.AppendEvent(alarms::EventoMovimento, item, 1);
@@ -171,7 +138,8 @@ TEST_F(MonitoringControllerTest, MonitoringAppliesTheChosenEntriesAndStopsInOrde
     m.StartMonitoring(true, true, choice);
     EXPECT_TRUE(m.GraphRunning());
     EXPECT_EQ(c.EventCounters.PendingCount(), 0);  // the queue starts empty
-    ASSERT_TRUE(WaitUntil([&] { return c.VideoSampleGrabber->SampleCount() > 3 && c.AudioSampleGrabber->SampleCount() > 1; }));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return c.VideoSampleGrabber->SampleCount() > 3 && c.AudioSampleGrabber->SampleCount() > 1; }));
     ASSERT_TRUE(WaitUntil([&] { return Detecting(c.videoDetector.State.load()); }, 8000));
     ASSERT_TRUE(WaitUntil([&] { return Detecting(c.audioDetector.State.load()); }, 8000));
 

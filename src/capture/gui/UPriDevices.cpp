@@ -83,7 +83,7 @@ void TPri::RefreshVideoDevices() {
 }
 
 void TPri::cb_DispositiviVideoSelect() {
-    const std::optional<capture::FormatList> formats = monitor_->SelectVideoDevice(cb_DispositiviVideo->currentIndex());
+    const auto formats = monitor_->SelectVideoDevice(cb_DispositiviVideo->currentIndex());
     if (!formats) return;
     cb_RisoluzioniVideo->clear();
     FillList(cb_RisoluzioniVideo, *formats);
@@ -108,7 +108,7 @@ void TPri::RefreshAudioDevices() {
 }
 
 void TPri::cb_DispositiviAudioSelect() {
-    const std::optional<capture::AudioDeviceOffer> offer = monitor_->SelectAudioDevice(cb_DispositiviAudio->currentIndex());
+    const auto offer = monitor_->SelectAudioDevice(cb_DispositiviAudio->currentIndex());
     if (!offer) return;
     cb_RisoluzioniAudio->clear();
     FillList(cb_RisoluzioniAudio, offer->formats);
