@@ -20,7 +20,12 @@ struct CaptureComponents {
     // Activate the graph with the components' own filters in it.
     void ActivateGraph();
 
-    platform::FilterGraph FilterGraph;
+    // Declared first, destroyed last: the streaming threads call into these
+    // until the graph, declared below them, has stopped.
+    VideoDetector videoDetector;
+    AudioDetector audioDetector;
+    alarms::EventCounters EventCounters;
+
     std::shared_ptr<platform::SourceFilter> VideoSourceFilter;
     std::shared_ptr<platform::SampleGrabber> VideoSampleGrabber;
     std::shared_ptr<platform::SourceFilter> AudioSourceFilter;
@@ -32,9 +37,7 @@ struct CaptureComponents {
     std::vector<FormatEntry> VideoFormats, AudioFormats;
     std::vector<platform::MediaType> VideoMediaTypes, AudioMediaTypes;
 
-    VideoDetector videoDetector;
-    AudioDetector audioDetector;
-    alarms::EventCounters EventCounters;
+    platform::FilterGraph FilterGraph;
 };
 
 // The device lists of a category as entries (name and enumeration index).

@@ -5,7 +5,7 @@
 #include "alarms/Dispatcher.h"
 #include "alarms/EventLog.h"
 #include "alarms/Photo.h"
-#include "capture/CaptureComponents.h"
+#include "capture/MonitoringController.h"
 #include "core/Globali.h"
 #include "core/gui/TTimer.h"
 #include "core/gui/UPri.h"
@@ -59,7 +59,7 @@ void TPri::ConnectAlarmTimers() {
 void TPri::GestisciEvento_TimerTimer() {
     GestisciEvento_Timer->Tag = 1;
     GestisciEvento_Timer->SetEnabled(false);
-    capture::CaptureComponents& c = *capture_;
+    capture::CaptureComponents& c = Capture();
     WindowReactions reactions(*this);
     alarms::GestisciEvento(Settings, c.EventCounters.CurrentEvent(), c.EventCounters.Totals(),
                            c.EventCounters.HasPeriodStart, c.EventCounters.PeriodStart, reactions);
@@ -72,19 +72,19 @@ void TPri::StartSoundAlarm() {
     platform::PlaySound(Settings.FileAudio.c_str(), platform::SND_ASYNC | platform::SND_LOOP | platform::SND_FILENAME);
     FermaAllarmeSonoro_Timer->SetEnabled(true);
     // While the alarm sounds the noise detector must not hear it.
-    capture_->audioDetector.SoundAlarmPlaying.store(true);
+    Capture().audioDetector.SoundAlarmPlaying.store(true);
 }
 
 void TPri::FermaAllarmeSonoro_TimerTimer() {
     FermaAllarmeSonoro_Timer->SetEnabled(false);
-    capture_->audioDetector.SoundAlarmPlaying.store(false);
+    Capture().audioDetector.SoundAlarmPlaying.store(false);
     platform::PlaySound(nullptr, 0);
 }
 
 alarms::PhotoOutcome TPri::TakePhoto() {
     std::vector<uint8_t> frame;
     platform::MediaType type;
-    const bool have = capture_->VideoSampleGrabber->GetCurrentBuffer(frame, &type);
+    const bool have = Capture().VideoSampleGrabber->GetCurrentBuffer(frame, &type);
     const alarms::PhotoResult r = alarms::TakePhoto(Settings.Foto_Dir, Settings.Foto_Formato, have ? &frame : nullptr,
                                                     have ? &type : nullptr, platform::Now());
     return {r.ok, r.path};
@@ -95,10 +95,10 @@ void TPri::RunAlarmFile() { platform::ShellOpen(Settings.File_Nome); }
 void TPri::AttivaNotifiche_TimerTimer() {
     if (AttivaNotifiche_Timer->Tag == 1) return;
     if (!Settings.Attiva_VideoSorveglianza && !Settings.Attiva_AudioSorveglianza) return;
-    const capture::CaptureComponents& c = *capture_;
+    const capture::CaptureComponents& c = Capture();
     if (c.videoDetector.State.load() != capture::Monitoring && c.audioDetector.State.load() != capture::Monitoring)
         return;  // a tick during calibration is lost, not postponed
     AttivaNotifiche_Timer->Tag = 1;
-    capture_->EventCounters.AppendNotification();
+    Capture().EventCounters.AppendNotification();
     AttivaNotifiche_Timer->Tag = 0;
 }

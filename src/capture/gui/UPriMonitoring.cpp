@@ -2,7 +2,7 @@
 // over of queued events to the dispatcher.
 
 #include "alarms/EventLog.h"
-#include "capture/CaptureComponents.h"
+#include "capture/MonitoringController.h"
 #include "controls/gui/MioIndicatore.h"
 #include "core/Globali.h"
 #include "core/gui/TTimer.h"
@@ -47,7 +47,7 @@ void TPri::PostToMain(std::function<void()> task) {
 }
 
 void TPri::AttachDetectorHooks() {
-    capture::CaptureComponents& c = *capture_;
+    capture::CaptureComponents& c = Capture();
     // Streaming threads: these only queue work for the main thread.
     c.videoDetector.onCalibrationStarted = [this] { PostToMain([this] { AggCalibVideo->SetEnabled(true); }); };
     c.videoDetector.onUnsupportedFormat = [this](std::function<void()> dismissed) {
@@ -60,7 +60,6 @@ void TPri::AttachDetectorHooks() {
         PostToMain([this, dismissed] { ShowFormatRefused(capture::kAudioFormatNotSupportedText, dismissed); });
     };
     c.audioDetector.SetHooks(std::move(audio));
-    c.audioDetector.SetEventCounters(&c.EventCounters);
 }
 
 void TPri::ShowFormatRefused(const char* text, std::function<void()> dismissed) {
@@ -68,41 +67,18 @@ void TPri::ShowFormatRefused(const char* text, std::function<void()> dismissed) 
     dismissed();
 }
 
-// Copies what the detectors read into them while the graph is stopped, so
-// the streaming threads never touch the widgets or Settings.
-void TPri::ConfigureDetectors() {
-    capture::CaptureComponents& c = *capture_;
-    capture::VideoDetectorSettings video;
-    video.AttesaPerCalibrazioneVideo = Settings.AttesaPerCalibrazioneVideo;
-    video.NumMinMovimentiPerAvviso = Settings.NumMinMovimentiPerAvviso;
-    video.TempoMaxMovimentiPerAvviso = Settings.TempoMaxMovimentiPerAvviso;
-    video.SesnsibilitaMotionDetector = Settings.SesnsibilitaMotionDetector;
-    auto videoGrabber = c.VideoSampleGrabber;
-    c.videoDetector.Configure(
-        video, [videoGrabber] { return videoGrabber->GetConnectedMediaType(); },
-        cb_RisoluzioniVideo->currentText().toStdString(), &c.EventCounters);
-
-    auto audioGrabber = c.AudioSampleGrabber;
-    c.audioDetector.SetSettings(capture::AudioDetectorSettings::From(Settings));
-    c.audioDetector.SetConnectedMediaType([audioGrabber] { return audioGrabber->GetConnectedMediaType(); });
-    c.audioDetector.SetSelectedFormatText(cb_RisoluzioniAudio->currentText().toStdString());
-}
-
-// Start and preview alike: only "Ferma" stays usable, the detectors rest
-// and the graph is emptied before it is built again.
+// Start and preview alike: only "Ferma" stays usable; the controller then
+// rests the detectors and empties the graph before building it again.
 void TPri::LeaveStoppedState() {
     Button1->setEnabled(false);
     gb_Sorveglianza->setEnabled(false);
     BitBtn1->setEnabled(false);
     Button2->setEnabled(true);
     BitBtn3->setEnabled(false);
-    capture_->videoDetector.State.store(capture::Idle);
-    capture_->audioDetector.State.store(capture::Idle);
-    capture_->FilterGraph.StopAndClear();
 }
 
 void TPri::Button1Click() {
-    capture::CaptureComponents& c = *capture_;
+    capture::CaptureComponents& c = Capture();
     if (!c.EventCounters.HasPeriodStart) {
         c.EventCounters.PeriodStart = platform::Now();
         c.EventCounters.HasPeriodStart = true;
@@ -113,39 +89,27 @@ void TPri::Button1Click() {
     const bool audio = Settings.Attiva_AudioSorveglianza;
     if (!video && !audio) return;
 
-    c.EventCounters.ResetEventQueue();
     LeaveStoppedState();
     Label3->setText(video ? "Calibrazione in corso, evitare movimenti ..." : "Calibrazione in corso ...");
-    ConfigureDetectors();
-    BuildCaptureGraph(video, audio, GraphMode::Monitoring);
-    if (video) c.videoDetector.Start();
-    if (audio) c.audioDetector.Start();
-    c.FilterGraph.Run();
+    monitor_->StartMonitoring(video, audio, CurrentChoice());
 
-    c.audioDetector.Level.store(0);
     VolTimer->SetEnabled(true);
     ControllaEventi_Timer->SetEnabled(true);
     AttivaNotifiche_Timer->SetEnabled(Settings.Attiva_Notifiche);
 }
 
 void TPri::BitBtn1Click() {
-    capture::CaptureComponents& c = *capture_;
     const bool video = cb_VideoSorveglianza->isChecked();
     const bool audio = cb_AudioSorveglianza->isChecked();
     if (!video && !audio) return;
     LeaveStoppedState();
-    ConfigureDetectors();
-    BuildCaptureGraph(video, audio, GraphMode::Preview);
-    c.FilterGraph.Run();
-    if (audio) c.audioDetector.StartLevelOnly();
-    c.audioDetector.Level.store(0);
+    monitor_->StartPreview(video, audio, CurrentChoice());
     VolTimer->SetEnabled(true);
 }
 
 // Stop, in its fixed order: the detectors go Idle before their callbacks
 // are detached, and running callbacks get 100 ms before the graph stops.
 void TPri::Button2Click() {
-    capture::CaptureComponents& c = *capture_;
     ControllaEventi_Timer->SetEnabled(false);
     AttivaNotifiche_Timer->SetEnabled(false);
     Ferma_RegAvi->SetEnabled(false);
@@ -156,25 +120,19 @@ void TPri::Button2Click() {
     Button2->setEnabled(false);
     QApplication::processEvents();
     BitBtn3->setEnabled(true);
-    c.videoDetector.State.store(capture::Idle);
-    c.audioDetector.State.store(capture::Idle);
-    c.VideoSampleGrabber->SetCallback(nullptr);
-    c.AudioSampleGrabber->SetCallback(nullptr);
-    c.EventCounters.DiscardPending();
+    monitor_->DetachDetectors();
     QApplication::processEvents();
     QThread::msleep(100);
     QApplication::processEvents();
-    c.FilterGraph.Stop();
-    c.FilterGraph.Deactivate();
+    monitor_->StopGraph();
     QApplication::processEvents();
     gb_Sorveglianza->setEnabled(true);
-    c.videoDetector.Stop();
-    c.audioDetector.Stop();
+    monitor_->ResetDetectors();
     Label3->hide();
 }
 
 void TPri::AggCalibVideoTimer() {
-    const capture::VideoDetector& d = capture_->videoDetector;
+    const capture::VideoDetector& d = Capture().videoDetector;
     const capture::VideoPrecisionDisplay view =
         capture::AggCalibVideoStep(d.State.load(), d.PixelThreshold.load(), d.FrameCounter.load());
     if (view.action == capture::VideoPrecisionDisplay::SwitchOff) {
@@ -189,7 +147,7 @@ void TPri::AggCalibVideoTimer() {
 }
 
 void TPri::AggCalibAudioTimer() {
-    const capture::AudioPrecisionView view = capture::ComposeAudioPrecision(capture_->audioDetector.ReadProgress());
+    const capture::AudioPrecisionView view = capture::ComposeAudioPrecision(Capture().audioDetector.ReadProgress());
     if (view.action == capture::AudioPrecisionView::Action::Close) {
         SwitchOffPrecision(lb_pa, MioIndicatore2, ProgressBar2, AggCalibAudio);
         return;
@@ -204,7 +162,7 @@ void TPri::AggCalibAudioTimer() {
 }
 
 void TPri::VolTimerTimer() {
-    VolMeter->SetPos(static_cast<int32_t>(capture_->audioDetector.Level.load()));
+    VolMeter->SetPos(static_cast<int32_t>(Capture().audioDetector.Level.load()));
     if (AggCalibVideo->Enabled() || AggCalibAudio->Enabled()) {
         ++label3Tag_;
         Label3->setVisible(label3Tag_ % 2 == 0);
@@ -214,5 +172,5 @@ void TPri::VolTimerTimer() {
 }
 
 void TPri::ControllaEventi_TimerTimer() {
-    if (capture_->EventCounters.TakeNextEvent(GestisciEvento_Timer->Tag == 0)) GestisciEvento_Timer->SetEnabled(true);
+    if (Capture().EventCounters.TakeNextEvent(GestisciEvento_Timer->Tag == 0)) GestisciEvento_Timer->SetEnabled(true);
 }

@@ -8,7 +8,7 @@
 #include "core/AlarmLabels.h"
 #include "core/Globali.h"
 #include "core/Help.h"
-#include "capture/CaptureComponents.h"
+#include "capture/MonitoringController.h"
 #include "core/gui/TTimer.h"
 #include "notify/MailWorker.h"
 #include "notify/SmsWorker.h"
@@ -93,7 +93,8 @@ QComboBox* DropDownList(QWidget* parent, const char* name, const char* hint, int
 
 }  // namespace
 
-TPri::TPri(QWidget* parent) : QMainWindow(parent), capture_(std::make_unique<capture::CaptureComponents>()) {
+TPri::TPri(QWidget* parent)
+    : QMainWindow(parent), monitor_(std::make_unique<capture::MonitoringController>(Settings)) {
     setObjectName("TPri");
     setWindowTitle("Oculara");
     QFont f = font();
@@ -131,6 +132,8 @@ TPri::~TPri() {
     alarms::TheEventLog().onRowAppended = nullptr;
     alarms::TheEventLog().onRowsCleared = nullptr;
 }
+
+capture::CaptureComponents& TPri::Capture() { return monitor_->Components(); }
 
 void TPri::BuildMenus() {
     QMenuBar* bar = menuBar();
@@ -362,7 +365,7 @@ void TPri::BuildTimers() {
 // Creation handler, in its fixed order.
 void TPri::FormCreate() {
     // Date and time separators are fixed by platform::FormatDateTime itself;
-    // the event queue and both detectors start zeroed with capture_.
+    // the event queue and both detectors start zeroed with monitor_.
     AttachEventLog();
     AttachDetectorHooks();
 
@@ -464,10 +467,10 @@ void TPri::FormClose() {
     FermaAllarmeSonoro_TimerTimer();
     QApplication::processEvents();
     QApplication::processEvents();
-    capture_->VideoDeviceInfos.clear();
-    capture_->AudioDeviceInfos.clear();
+    Capture().VideoDeviceInfos.clear();
+    Capture().AudioDeviceInfos.clear();
     Edit1Exit();
-    capture_->videoDetector.Release();
+    Capture().videoDetector.Release();
 }
 
 

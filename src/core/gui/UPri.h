@@ -11,12 +11,11 @@
 
 namespace capture {
 struct CaptureComponents;
+struct CaptureChoice;
+class MonitoringController;
 }
 namespace alarms {
 struct PhotoOutcome;
-}
-namespace platform {
-class Filter;
 }
 namespace notify {
 class ThreadSMS;
@@ -58,8 +57,6 @@ public:
     void cb_RisoluzioniVideoSelect();
     void cb_RisoluzioniAudioSelect();
     void cb_PerifericheAudioSelect();
-    enum class GraphMode { Monitoring, Preview };
-    void BuildCaptureGraph(bool video, bool audio, GraphMode mode);
 
     // Monitoring: start, preview, stop.
     void Button1Click();
@@ -93,7 +90,8 @@ public:
     void InviaSMS_TimerTimer();
     void InviaMail_TimerTimer();
 
-    capture::CaptureComponents& Capture() { return *capture_; }
+    capture::MonitoringController& Monitor() { return *monitor_; }
+    capture::CaptureComponents& Capture();
 
     // Settings dialogs, opened by the menus and the alarm captions; page -1
     // leaves the alarm dialog on the page it opens with.
@@ -125,10 +123,8 @@ private:
     void ConnectCaptureControls();
     void ConnectAlarmTimers();
     void CreateNotificationWorkers();
-    void PauseDetectors();   // saves both states, sets both Idle
-    void ResumeDetectors();  // next analyses 3000 / 500 ms from now, states restored
-    void ConnectBranches(bool video, bool audio, GraphMode mode);
-    void ConfigureDetectors();
+    // What the device panel has chosen, for the monitoring controller.
+    capture::CaptureChoice CurrentChoice() const;
     void LeaveStoppedState();
     void AttachDetectorHooks();
     void ShowFormatRefused(const char* text, std::function<void()> dismissed);
@@ -222,9 +218,7 @@ public:
 private:
     bool closing_ = false;
     int label3Tag_ = 0;  // blink counter of the calibration notice
-    std::vector<std::shared_ptr<platform::Filter>> extraFilters_;  // compressors of the recording
-    uint8_t savedVideoState_ = 0, savedAudioState_ = 0;  // detectors paused around a rebuild
-    std::unique_ptr<capture::CaptureComponents> capture_;
+    std::unique_ptr<capture::MonitoringController> monitor_;
 
 public:
     // The workers clear their timers' Tags: they go before the timers do.

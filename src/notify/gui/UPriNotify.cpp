@@ -1,6 +1,6 @@
 // The start timers of the two notification workers.
 
-#include "capture/CaptureComponents.h"
+#include "capture/MonitoringController.h"
 #include "core/Globali.h"
 #include "core/gui/TTimer.h"
 #include "core/gui/UPri.h"
@@ -23,7 +23,7 @@ void TPri::InviaSMS_TimerTimer() {
 
 void TPri::InviaMail_TimerTimer() {
     InviaMail_Timer->SetEnabled(false);
-    capture::CaptureComponents& c = *capture_;
+    capture::CaptureComponents& c = Capture();
     auto grabber = c.VideoSampleGrabber;
     notify::InviaMail_TimerTimer(
         *thrdMail, Settings, c.EventCounters.CurrentEvent().TipoEvento,
