@@ -204,6 +204,7 @@ void MonitoringController::StartMonitoring(bool video, bool audio, const Capture
     if (audio) StartAudioDetector();
     c_.FilterGraph.Run();
     c_.audioDetector.Level.store(0);
+    running_ = GraphMode::Monitoring;
 }
 
 void MonitoringController::StartPreview(bool video, bool audio, const CaptureChoice& choice) {
@@ -213,6 +214,7 @@ void MonitoringController::StartPreview(bool video, bool audio, const CaptureCho
     c_.FilterGraph.Run();
     if (audio) c_.audioDetector.StartLevelOnly();
     c_.audioDetector.Level.store(0);
+    running_ = GraphMode::Preview;
 }
 
 // Idle first: a callback still running ignores its sample, and one that
@@ -226,8 +228,28 @@ void MonitoringController::DetachDetectors() {
 }
 
 void MonitoringController::StopGraph() {
+    running_.reset();
     c_.FilterGraph.Stop();
     c_.FilterGraph.Deactivate();
+}
+
+std::vector<platform::DeviceNotice> MonitoringController::WatchDevices() {
+    std::vector<platform::DeviceNotice> notices = c_.FilterGraph.WatchDevices();
+    if (!running_) return notices;
+    for (const auto& n : notices) {
+        const Medium medium = n.medium == platform::MajorType::Video ? Medium::Video : Medium::Audio;
+        if (n.kind == platform::DeviceNotice::Kind::Lost) {
+            IdleDetector(medium);
+            if (medium == Medium::Audio) c_.audioDetector.Level.store(0);
+        } else if (*running_ == GraphMode::Preview) {
+            if (medium == Medium::Audio) c_.audioDetector.StartLevelOnly();
+        } else if (medium == Medium::Video) {
+            StartVideoDetector();
+        } else {
+            StartAudioDetector();
+        }
+    }
+    return notices;
 }
 
 void MonitoringController::ResetDetectors() {

@@ -89,6 +89,13 @@ public:
     void IdleDetector(Medium medium);
     void StopDetector(Medium medium);  // Idle, Busy 0
 
+    // Main thread, about once a second while the graph runs: the devices
+    // that stopped watching or came back. A lost medium's detector rests
+    // while the other goes on; one that comes back starts again from its
+    // format check (warm-up and calibration as at a start), or measures the
+    // meter's level again in a preview.
+    std::vector<platform::DeviceNotice> WatchDevices();
+
     // Around rebuilding the graph: states kept and set Idle, then restored
     // with the next analyses 3000 ms (video) and 500 ms (audio) away.
     void PauseDetectors();
@@ -119,6 +126,7 @@ private:
     CaptureComponents c_;
     std::vector<std::shared_ptr<platform::Filter>> extraFilters_;  // compressors of the recording
     uint8_t savedAudioState_ = 0;  // the video detector keeps its own
+    std::optional<GraphMode> running_;  // what the graph was started for
 };
 
 }  // namespace capture

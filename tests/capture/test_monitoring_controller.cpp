@@ -354,3 +354,36 @@ TEST_F(MonitoringControllerTest, DestroyedWhileMonitoringStopsTheGraphBeforeTheD
 }
 
 }  // namespace
+
+TEST_F(MonitoringControllerTest, ALostCameraRestsItsDetectorAloneAndCalibratesAgainWhenBack) {
+    MonitoringController m(settings_);
+    capture::CaptureComponents& c = m.Components();
+    m.StartMonitoring(true, true, ListAndPreselect(m));
+    ASSERT_TRUE(WaitUntil([&] { return Detecting(c.videoDetector.State.load()); }, 8000));
+    ASSERT_TRUE(WaitUntil([&] { return Detecting(c.audioDetector.State.load()); }, 8000));
+
+    struct Guard {
+        Guard() { platform::SetTestDeviceFault(true, platform::TestDeviceFault::Error); }
+        ~Guard() { platform::SetTestDeviceFault(true, platform::TestDeviceFault::None); }
+    } fault;
+    std::vector<platform::DeviceNotice> notices;
+    ASSERT_TRUE(WaitUntil([&] { return !(notices = m.WatchDevices()).empty(); }, 3000));
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].kind, platform::DeviceNotice::Kind::Lost);
+    EXPECT_EQ(c.videoDetector.State.load(), capture::Idle);
+    // The noise detector never noticed: its buffers keep coming and being measured.
+    const uint64_t sound = c.AudioSampleGrabber->SampleCount();
+    ASSERT_TRUE(WaitUntil([&] { return c.AudioSampleGrabber->SampleCount() >= sound + 2; }));
+    EXPECT_TRUE(Detecting(c.audioDetector.State.load()));
+
+    platform::SetTestDeviceFault(true, platform::TestDeviceFault::None);
+    ASSERT_TRUE(WaitUntil([&] { return !(notices = m.WatchDevices()).empty(); },
+                          2 * platform::FilterGraph::RetryMs + 3000));
+    EXPECT_EQ(notices[0].kind, platform::DeviceNotice::Kind::Restored);
+    // From the format check again, through warm-up into calibration.
+    ASSERT_TRUE(WaitUntil([&] { return Detecting(c.videoDetector.State.load()); }, 8000));
+    Stop(m);
+    // A stopped graph reports nothing and restarts nothing.
+    EXPECT_TRUE(m.WatchDevices().empty());
+    EXPECT_EQ(c.videoDetector.State.load(), capture::Idle);
+}

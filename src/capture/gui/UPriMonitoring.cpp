@@ -2,11 +2,13 @@
 // over of queued events to the dispatcher.
 
 #include "alarms/EventLog.h"
+#include "capture/DeviceHealth.h"
 #include "capture/MonitoringController.h"
 #include "controls/gui/MioIndicatore.h"
 #include "core/Globali.h"
 #include "core/gui/TTimer.h"
 #include "core/gui/UPri.h"
+#include "platform/DateTime.h"
 #include "platform/MessageBox.h"
 #include "platform/Tick.h"
 
@@ -96,6 +98,7 @@ void TPri::Button1Click() {
     VolTimer->SetEnabled(true);
     ControllaEventi_Timer->SetEnabled(true);
     AttivaNotifiche_Timer->SetEnabled(Settings.Attiva_Notifiche);
+    ControllaDispositivi_Timer->SetEnabled(true);
 }
 
 void TPri::BitBtn1Click() {
@@ -105,12 +108,14 @@ void TPri::BitBtn1Click() {
     LeaveStoppedState();
     monitor_->StartPreview(video, audio, CurrentChoice());
     VolTimer->SetEnabled(true);
+    ControllaDispositivi_Timer->SetEnabled(true);
 }
 
 // Stop, in its fixed order: the detectors go Idle before their callbacks
 // are detached, and running callbacks get 100 ms before the graph stops.
 void TPri::Button2Click() {
     ControllaEventi_Timer->SetEnabled(false);
+    ControllaDispositivi_Timer->SetEnabled(false);
     AttivaNotifiche_Timer->SetEnabled(false);
     Ferma_RegAvi->SetEnabled(false);
     VolTimer->SetEnabled(false);
@@ -129,6 +134,20 @@ void TPri::Button2Click() {
     gb_Sorveglianza->setEnabled(true);
     monitor_->ResetDetectors();
     Label3->hide();
+}
+
+void TPri::ControllaDispositivi_TimerTimer() {
+    for (const platform::DeviceNotice& notice : monitor_->WatchDevices()) {
+        const capture::DeviceLogRow row = capture::DeviceNoticeRow(notice);
+        alarms::WriteLogEntry(platform::FormatDateTime("d/m/yy hh:nn:ss", platform::Now()), row.type, row.icon,
+                              row.description);
+        if (notice.kind != platform::DeviceNotice::Kind::Lost) continue;
+        // A resting detector shows no precision; a return calibrates afresh and shows it again.
+        if (notice.medium == platform::MajorType::Video)
+            SwitchOffPrecision(lb_pv, MioIndicatore1, ProgressBar1, AggCalibVideo);
+        else
+            SwitchOffPrecision(lb_pa, MioIndicatore2, ProgressBar2, AggCalibAudio);
+    }
 }
 
 void TPri::AggCalibVideoTimer() {

@@ -350,6 +350,7 @@ void TPri::BuildTimers() {
     AggCalibAudio = new TTimer(this, "AggCalibAudio", 500);
     VolTimer = new TTimer(this, "VolTimer", 500);
     ControllaEventi_Timer = new TTimer(this, "ControllaEventi_Timer", 500);
+    ControllaDispositivi_Timer = new TTimer(this, "ControllaDispositivi_Timer", 1000);
     GestisciEvento_Timer = new TTimer(this, "GestisciEvento_Timer", 200);
     FermaAllarmeSonoro_Timer = new TTimer(this, "FermaAllarmeSonoro_Timer", 1000);
     Ferma_RegAvi = new TTimer(this, "Ferma_RegAvi", 1000);
@@ -360,6 +361,7 @@ void TPri::BuildTimers() {
     connect(AggCalibAudio, &QTimer::timeout, this, &TPri::AggCalibAudioTimer);
     connect(VolTimer, &QTimer::timeout, this, &TPri::VolTimerTimer);
     connect(ControllaEventi_Timer, &QTimer::timeout, this, &TPri::ControllaEventi_TimerTimer);
+    connect(ControllaDispositivi_Timer, &QTimer::timeout, this, &TPri::ControllaDispositivi_TimerTimer);
 }
 
 // Creation handler, in its fixed order.

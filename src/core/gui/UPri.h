@@ -75,6 +75,8 @@ public:
     void VolTimerTimer();
     void ControllaEventi_TimerTimer();
     void GestisciEvento_TimerTimer();
+    // Logs devices that stopped watching or came back (once a second while the graph runs).
+    void ControllaDispositivi_TimerTimer();
 
     // Alarm actions and periodic notifications.
     void StartSoundAlarm();
@@ -209,6 +211,7 @@ public:
     TTimer* AggCalibAudio = nullptr;
     TTimer* VolTimer = nullptr;
     TTimer* ControllaEventi_Timer = nullptr;
+    TTimer* ControllaDispositivi_Timer = nullptr;
     TTimer* GestisciEvento_Timer = nullptr;
     TTimer* FermaAllarmeSonoro_Timer = nullptr;
     TTimer* Ferma_RegAvi = nullptr;

@@ -6,6 +6,8 @@
 #include "core/Globali.h"
 #include "core/gui/TTimer.h"
 #include "core/gui/UPri.h"
+#include "platform/Capture.h"
+#include "platform/TestDevices.h"
 #include "support/GuiTestSupport.h"
 #include "support/TestSupport.h"
 
@@ -17,6 +19,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
+#include <QTreeWidget>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -114,6 +117,44 @@ TEST_F(MonitoringTest, StartCalibratesBothDetectorsAndStopSwitchesEverythingOff)
     EXPECT_TRUE(w.Label3->isHidden());
     EXPECT_TRUE(RunUntil([&] { return !w.lb_pv->isEnabled() && !!w.ProgressBar1->isHidden() &&
                                       !w.AggCalibVideo->Enabled(); }, 1500));
+}
+
+// Rows of the event list whose description holds `text`.
+int RowsWith(TPri& w, const QString& type, const QString& text) {
+    auto* list = w.findChild<QTreeWidget*>("lv_Log");
+    int n = 0;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (list->topLevelItem(i)->text(1) == type && list->topLevelItem(i)->text(2).contains(text)) ++n;
+    return n;
+}
+
+TEST_F(MonitoringTest, ASilentMicrophoneIsLoggedOnceRestsItsDisplayAndComesBackCalibrating) {
+    TPri& w = Open();
+    w.Button1Click();
+    EXPECT_TRUE(w.ControllaDispositivi_Timer->Enabled());
+    capture::CaptureComponents& c = w.Capture();
+    ASSERT_TRUE(RunUntil([&] { return c.audioDetector.State.load() >= capture::Calibrating; }, 8000));
+    ASSERT_TRUE(RunUntil([&] { return w.lb_pa->isEnabled(); }, 3000));
+
+    struct Guard {
+        Guard() { platform::SetTestDeviceFault(false, platform::TestDeviceFault::Silent); }
+        ~Guard() { platform::SetTestDeviceFault(false, platform::TestDeviceFault::None); }
+    } fault;
+    const QString mic = QString::fromUtf8("il dispositivo audio \"Microfono di prova\"");
+    ASSERT_TRUE(RunUntil([&] { return RowsWith(w, "Errore", mic) == 1; }, platform::FilterGraph::SilentMs + 4000));
+    EXPECT_EQ(c.audioDetector.State.load(), capture::Idle);
+    EXPECT_FALSE(w.lb_pa->isEnabled());
+    EXPECT_TRUE(w.ProgressBar2->isHidden());
+    EXPECT_NE(c.videoDetector.State.load(), capture::Idle);
+
+    platform::SetTestDeviceFault(false, platform::TestDeviceFault::None);
+    ASSERT_TRUE(RunUntil([&] { return RowsWith(w, "Informazione", mic) == 1; },
+                         2 * platform::FilterGraph::RetryMs + 4000));
+    ASSERT_TRUE(RunUntil([&] { return w.lb_pa->isEnabled() && c.audioDetector.State.load() >= capture::Calibrating; },
+                         8000));
+    EXPECT_EQ(RowsWith(w, "Errore", mic), 1);  // the retries while it was away said nothing
+    w.Button2Click();
+    EXPECT_FALSE(w.ControllaDispositivi_Timer->Enabled());
 }
 
 TEST_F(MonitoringTest, OnlyAudioLeavesTheMotionDetectorIdle) {

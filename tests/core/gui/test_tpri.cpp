@@ -84,7 +84,7 @@ TEST_F(TPriTest, TimersExistDisabledWithTheirIntervals) {
         {"VolTimer", 500},              {"ControllaEventi_Timer", 500},
         {"GestisciEvento_Timer", 200},  {"FermaAllarmeSonoro_Timer", 1000},
         {"Ferma_RegAvi", 1000},         {"InviaSMS_Timer", 250},
-        {"InviaMail_Timer", 250},
+        {"InviaMail_Timer", 250},       {"ControllaDispositivi_Timer", 1000},
     };
     for (const auto& [name, interval] : timers) {
         TTimer* t = Find<TTimer>(name);

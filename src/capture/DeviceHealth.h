@@ -1,0 +1,19 @@
+#pragma once
+// What the event log says when a capture device stops watching or comes
+// back: a blind watch must never look like a quiet one.
+
+#include <string>
+
+#include "platform/Capture.h"
+
+namespace capture {
+
+struct DeviceLogRow {
+    std::string type;  // "Errore" for a loss, "Informazione" for a return
+    int icon = 0;
+    std::string description;
+};
+
+DeviceLogRow DeviceNoticeRow(const platform::DeviceNotice& notice);
+
+}  // namespace capture
