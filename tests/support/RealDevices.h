@@ -120,7 +120,8 @@ public:
     PrivatePulse(const PrivatePulse&) = delete;
     PrivatePulse& operator=(const PrivatePulse&) = delete;
 
-    // The daemon, then the feeder playing quiet noise into the null sink.
+    // The daemon, then the feeder playing quiet noise into the null sink;
+    // returns once the feeder plays and the server is 1.5 s old (Settle).
     StartResult Start(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
     // What a client needs to reach this server and no other.
@@ -132,7 +133,7 @@ public:
 
     // SIGKILL to the daemon only (its clients, the feeder too, lose the connection).
     void Kill();
-    // Everything killed, then started again on the same socket.
+    // Everything killed, then started again on the same socket (and settled).
     StartResult Restart(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     bool DaemonRunning() { return daemon_.Running(); }
     pid_t DaemonPid() const { return daemon_.Pid(); }
@@ -150,10 +151,12 @@ private:
     StartResult StartDaemon(std::chrono::milliseconds timeout);
     StartResult StartFeeder();
     void StopFeeder();
+    void Settle();
     void FeedLoop(int fd);
 
     TempDir dir_;
     ChildProcess daemon_;
+    std::chrono::steady_clock::time_point daemonStarted_;
     ChildProcess pacat_;
     std::thread feeder_;
     int feedFd_ = -1;
