@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <cstdlib>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -55,6 +56,8 @@ void ProgramRunner::Start() {
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
+        // A test that dies (a crash, a ctest timeout) takes the program with it.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
         execve(program.c_str(), argv, envp.data());
         _exit(127);
