@@ -64,35 +64,55 @@ bool IsMonitorOfOutput(GstDevice* device) {
     return mediaClass.find("Sink") != std::string::npos;
 }
 
+// The factory name of the provider that listed the device ("" when unknown).
+std::string ProviderOf(GstDevice* device) {
+    GstPtr<GstObject> parent(gst_object_get_parent(GST_OBJECT(device)));
+    if (!parent || !GST_IS_DEVICE_PROVIDER(parent.get())) return "";
+    GstDeviceProviderFactory* factory = gst_device_provider_get_factory(GST_DEVICE_PROVIDER(parent.get()));
+    return factory ? GST_OBJECT_NAME(factory) : "";
+}
+
+struct FoundDevice {
+    std::string name, key, provider;
+    GstPtr<GstDevice> device;
+};
+
+// The capture devices of a medium in a list of devices, monitors of outputs left out.
+void CollectInputs(GList* list, MajorType medium, std::vector<FoundDevice>& found) {
+    for (GList* l = list; l; l = l->next) {
+        GstDevice* device = GST_DEVICE(l->data);
+        if (!gst_device_has_classes(device, medium == MajorType::Video ? "Video/Source" : "Audio/Source")) continue;
+        if (medium == MajorType::Audio && IsMonitorOfOutput(device)) continue;
+        GstPtr<gchar> name(gst_device_get_display_name(device));
+        found.push_back({name ? name.get() : "", StableKey(device), ProviderOf(device), GstPtr<GstDevice>::Ref(device)});
+    }
+}
+
+std::shared_ptr<DeviceHandle> RealHandle(MajorType medium, FoundDevice& f) {
+    auto handle = std::make_shared<DeviceHandle>();
+    handle->kind = DeviceKind::Real;
+    handle->medium = medium;
+    handle->name = f.name;
+    handle->key = f.key;
+    handle->provider = f.provider;
+    handle->device = std::move(f.device);
+    return handle;
+}
+
 std::vector<DeviceInfo> RealInputs(MajorType medium) {
     GstPtr<GstDeviceMonitor> monitor(gst_device_monitor_new());
     gst_device_monitor_add_filter(monitor.get(), medium == MajorType::Video ? "Video/Source" : "Audio/Source",
                                   nullptr);
-    struct Found {
-        std::string name, key;
-        GstPtr<GstDevice> device;
-    };
-    std::vector<Found> found;
+    std::vector<FoundDevice> found;
     GList* list = gst_device_monitor_get_devices(monitor.get());
-    for (GList* l = list; l; l = l->next) {
-        GstDevice* device = GST_DEVICE(l->data);
-        if (medium == MajorType::Audio && IsMonitorOfOutput(device)) continue;
-        GstPtr<gchar> name(gst_device_get_display_name(device));
-        found.push_back({name ? name.get() : "", StableKey(device), GstPtr<GstDevice>::Ref(device)});
-    }
+    CollectInputs(list, medium, found);
     g_list_free_full(list, gst_object_unref);
 
-    std::stable_sort(found.begin(), found.end(),
-                     [](const Found& a, const Found& b) { return std::tie(a.name, a.key) < std::tie(b.name, b.key); });
+    std::stable_sort(found.begin(), found.end(), [](const FoundDevice& a, const FoundDevice& b) {
+        return std::tie(a.name, a.key) < std::tie(b.name, b.key);
+    });
     std::vector<DeviceInfo> out;
-    for (auto& f : found) {
-        auto handle = std::make_shared<DeviceHandle>();
-        handle->kind = DeviceKind::Real;
-        handle->medium = medium;
-        handle->name = f.name;
-        handle->device = std::move(f.device);
-        out.push_back({f.name, handle});
-    }
+    for (auto& f : found) out.push_back({f.name, RealHandle(medium, f)});
     return out;
 }
 
@@ -185,6 +205,49 @@ std::vector<DeviceInfo> EnumerateDevices(DeviceCategory category) {
     case DeviceCategory::AudioCompressor: out = Compressors(MajorType::Audio); break;
     }
     return out;
+}
+
+std::shared_ptr<const DeviceHandle> ListedNow(const DeviceHandle& device) {
+    InitCaptureLayer();
+    std::vector<FoundDevice> found;
+    GstPtr<GstDeviceProviderFactory> factory(
+        device.provider.empty() ? nullptr : gst_device_provider_factory_find(device.provider.c_str()));
+    if (device.kind == DeviceKind::Real && factory) {
+        // Only the device's own provider is asked: asking another one (a
+        // sound device's retry asking the camera's server) would disturb
+        // the streams it serves.
+        GstPtr<GstDeviceProvider> provider(gst_device_provider_factory_get(factory.get()));
+        // The PipeWire provider's probe shares the connection of the running
+        // sources and leaves its listeners there, which fire into freed
+        // memory when a device goes away later; started and stopped, it
+        // cleans up after itself.
+        const bool startStop = device.provider == "pipewiredeviceprovider";
+        GList* list = nullptr;
+        if (provider && startStop && gst_device_provider_start(provider.get())) {
+            list = gst_device_provider_get_devices(provider.get());
+            gst_device_provider_stop(provider.get());
+        } else if (provider && !startStop) {
+            list = gst_device_provider_get_devices(provider.get());
+        }
+        CollectInputs(list, device.medium, found);
+        g_list_free_full(list, gst_object_unref);
+    }
+    std::shared_ptr<const DeviceHandle> byName;
+    auto consider = [&](const std::shared_ptr<const DeviceHandle>& h) {
+        if (!h || h->name != device.name) return false;
+        if (h->key == device.key) return true;
+        if (!byName) byName = h;
+        return false;
+    };
+    if (factory) {
+        for (auto& f : found)
+            if (auto h = RealHandle(device.medium, f); consider(h)) return h;
+        return byName;
+    }
+    for (const DeviceInfo& d : EnumerateDevices(device.medium == MajorType::Video ? DeviceCategory::VideoInput
+                                                                                  : DeviceCategory::AudioInput))
+        if (consider(d.Handle)) return d.Handle;
+    return byName;
 }
 
 std::string CompressorFactoryName(const DeviceInfo& device) {

@@ -41,6 +41,7 @@ struct SourceSlot {
     std::vector<BranchPlan> monitoring;  // a source built again leaves its recordings ended
     std::unique_ptr<SourceRuntime> live;  // null while lost
     uint64_t nextRetryMs = 0;
+    std::string notListed;  // why it did not start, to be reported
 };
 
 std::string LossDetail(const SourceRuntime& rt, LossCause cause) {
@@ -68,14 +69,6 @@ DeviceNotice::Cause PublicCause(LossCause cause) {
     case LossCause::None: break;
     }
     return DeviceNotice::Cause::None;
-}
-
-// The device of that name as listed now; null when it is not listed.
-std::shared_ptr<const DeviceHandle> ListedAgain(const DeviceHandle& device) {
-    const auto category = device.medium == MajorType::Video ? DeviceCategory::VideoInput : DeviceCategory::AudioInput;
-    for (const DeviceInfo& d : EnumerateDevices(category))
-        if (d.Handle && d.FriendlyName == device.name) return d.Handle;
-    return nullptr;
 }
 
 }  // namespace
@@ -138,6 +131,8 @@ struct GraphImpl {
 private:
     void StartRecordings();
     void StartSources();
+    // A real device is opened only as listed now; false when it is not listed.
+    bool Relisted(SourceSlot& slot);
     void Retry(SourceSlot& slot);
 };
 
@@ -167,7 +162,7 @@ void GraphImpl::StartSources() {
         const auto& state = s.source->state_;
         auto slot = std::find_if(slots.begin(), slots.end(), [&](const SourceSlot& x) { return x.state == state; });
         if (slot == slots.end()) {
-            slots.push_back({state, {}, nullptr, 0});
+            slots.push_back({state, {}, nullptr, 0, ""});
             slot = slots.end() - 1;
         }
         if (!s.mux)
@@ -184,8 +179,33 @@ void GraphImpl::StartSources() {
             std::lock_guard lock(slot.state->mutex);
             ++slot.state->running;
         }
+        // A device known to be away is opened only once it is listed again;
+        // one presumed present is opened as chosen (listing again right
+        // before a PipeWire source starts leaves the plugin's listeners on
+        // the source's connection, which crash when a device goes away).
+        if (slot.state->lost && !Relisted(slot)) {
+            slot.notListed = "the device is not connected";
+            failure->Report(slot.state->device ? slot.state->device->name : "", slot.notListed);
+            for (auto& in : branches)
+                if (in.input) in.input->End();
+            continue;
+        }
         slot.live = StartSource(slot.state, branches, failure);
     }
+}
+
+bool GraphImpl::Relisted(SourceSlot& slot) {
+    std::shared_ptr<const DeviceHandle> device;
+    {
+        std::lock_guard lock(slot.state->mutex);
+        device = slot.state->device;
+    }
+    if (!device || device->kind != DeviceKind::Real) return true;
+    auto listed = ListedNow(*device);
+    if (!listed) return false;
+    std::lock_guard lock(slot.state->mutex);
+    slot.state->device = listed;
+    return true;
 }
 
 bool GraphImpl::Run() {
@@ -216,26 +236,23 @@ void GraphImpl::Stop() {
 }
 
 void GraphImpl::Retry(SourceSlot& slot) {
-    std::shared_ptr<const DeviceHandle> device;
-    {
-        std::lock_guard lock(slot.state->mutex);
-        device = slot.state->device;
-    }
-    if (!device) return;
-    auto listed = ListedAgain(*device);
-    if (!listed) return;
-    {
-        // The same device may come back as a new object of its server.
-        std::lock_guard lock(slot.state->mutex);
-        slot.state->device = listed;
-    }
-    slot.live = StartSource(slot.state, slot.monitoring, failure);
+    if (Relisted(slot)) slot.live = StartSource(slot.state, slot.monitoring, failure);
 }
 
 std::vector<DeviceNotice> GraphImpl::WatchDevices() {
     std::vector<DeviceNotice> notices;
     const uint64_t now = SteadyMs();
     for (auto& slot : slots) {
+        if (!slot.live && !slot.notListed.empty()) {
+            if (!slot.state->lost) {
+                slot.state->lost = true;
+                const DeviceHandle& d = *slot.state->device;
+                notices.push_back({DeviceNotice::Kind::Lost, DeviceNotice::Cause::Failed, d.medium, d.name, slot.notListed});
+            }
+            slot.notListed.clear();
+            slot.nextRetryMs = now + FilterGraph::RetryMs;
+            continue;
+        }
         if (!slot.live) {
             if (now < slot.nextRetryMs) continue;
             slot.nextRetryMs = now + FilterGraph::RetryMs;

@@ -23,10 +23,17 @@ public:
     DeviceKind kind = DeviceKind::Real;
     MajorType medium = MajorType::None;
     std::string name;
+    std::string key;              // Real: tells apart devices of one name, across listings
+    std::string provider;         // Real: the device provider factory that listed it
     GstPtr<GstDevice> device;     // Real
     std::string filePath;         // TestFileCamera
     std::string factoryName;      // Compressor
 };
+
+// The device as listed now: the same one (same name and key) first, else
+// the first of its name; null when it is not listed. A server may bring a
+// device back as a new object, and an object from before cannot be opened.
+std::shared_ptr<const DeviceHandle> ListedNow(const DeviceHandle& device);
 
 namespace detail {
 

@@ -16,6 +16,9 @@ inline void Release(GstPad* p) { gst_object_unref(p); }
 inline void Release(GstBus* p) { gst_object_unref(p); }
 inline void Release(GstDevice* p) { gst_object_unref(p); }
 inline void Release(GstDeviceMonitor* p) { gst_object_unref(p); }
+inline void Release(GstDeviceProvider* p) { gst_object_unref(p); }
+inline void Release(GstDeviceProviderFactory* p) { gst_object_unref(p); }
+inline void Release(GstObject* p) { gst_object_unref(p); }
 inline void Release(GstElementFactory* p) { gst_object_unref(p); }
 inline void Release(GstPluginFeature* p) { gst_object_unref(p); }
 inline void Release(GstClock* p) { gst_object_unref(p); }
