@@ -74,6 +74,17 @@ bool PassesFault(GstAppSrc* src, bool video, bool& reported) {
     return true;
 }
 
+// Hands the buffer over when its time comes, unless the feeder stops or the
+// device is made to misbehave. App source streaming thread.
+void PushWhenDue(GstAppSrc* src, GstBuffer* buffer, LivePacer& pacer, bool video, bool& faultReported) {
+    if (!pacer.Wait(src, GST_BUFFER_PTS(buffer), GST_BUFFER_DURATION(buffer)) ||
+        !PassesFault(src, video, faultReported)) {
+        gst_buffer_unref(buffer);
+        return;
+    }
+    gst_app_src_push_buffer(src, buffer);
+}
+
 class TestCameraFeeder : public Feeder {
 public:
     TestCameraFeeder(int w, int h, std::shared_ptr<SourceState> source)
@@ -101,12 +112,7 @@ public:
         gst_buffer_unmap(buffer, &map);
         GST_BUFFER_PTS(buffer) = gst_util_uint64_scale(n, GST_SECOND, TestFps);
         GST_BUFFER_DURATION(buffer) = gst_util_uint64_scale(n + 1, GST_SECOND, TestFps) - GST_BUFFER_PTS(buffer);
-        if (!self->pacer_.Wait(src, GST_BUFFER_PTS(buffer), GST_BUFFER_DURATION(buffer)) ||
-            !PassesFault(src, true, self->faultReported_)) {
-            gst_buffer_unref(buffer);
-            return;
-        }
-        gst_app_src_push_buffer(src, buffer);
+        PushWhenDue(src, buffer, self->pacer_, true, self->faultReported_);
     }
     void PrepareStop() override { pacer_.Stop(); }
 
@@ -142,12 +148,7 @@ public:
         self->next_ += self->blockFrames_;
         GST_BUFFER_DURATION(buffer) =
             gst_util_uint64_scale(self->next_, GST_SECOND, uint64_t(self->rate_)) - GST_BUFFER_PTS(buffer);
-        if (!self->pacer_.Wait(src, GST_BUFFER_PTS(buffer), GST_BUFFER_DURATION(buffer)) ||
-            !PassesFault(src, false, self->faultReported_)) {
-            gst_buffer_unref(buffer);
-            return;
-        }
-        gst_app_src_push_buffer(src, buffer);
+        PushWhenDue(src, buffer, self->pacer_, false, self->faultReported_);
     }
     void PrepareStop() override { pacer_.Stop(); }
 
