@@ -366,7 +366,8 @@ TEST_F(ProgramOnRealDevices, KillingTheCameraProviderGivesAnErrorRowWhileNoiseGo
 
 // The camera's provider comes back (a new PipeWire node of the same name):
 // the program finds it again, calibrates again (crossings in the first
-// seconds give nothing) and then reports movement again.
+// seconds give nothing) and then reports movement again; lost once more,
+// it is reported again and the program lives on.
 TEST_F(ProgramOnRealDevices, RestartingTheCameraProviderGivesCalibrationAndMovementAgain) {
     StartProgram();
     ASSERT_TRUE(WaitForVideoMonitoring()) << Log();
@@ -401,5 +402,10 @@ TEST_F(ProgramOnRealDevices, RestartingTheCameraProviderGivesCalibrationAndMovem
          std::chrono::duration<double>(kStillSeconds).count()) + " s)");
     EXPECT_TRUE(integration::WaitFor([&] { return Count(LogRows(), IsMovement) >= before + 2; }, 30s)) << Log();
     camera.CrossEvery(0ms);
+    // Lost a second time after its return: the program lives on.
+    camera.KillProvider();
+    std::this_thread::sleep_for(10s);
+    EXPECT_TRUE(program->Running()) << Log();
+    EXPECT_EQ(Count(LogRows(), IsError), 2u) << Log();
     EXPECT_TRUE(program->Running());
 }
