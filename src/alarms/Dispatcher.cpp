@@ -1,4 +1,5 @@
 #include "alarms/Dispatcher.h"
+#include "core/TimerInterval.h"
 
 #include "alarms/EventLog.h"
 #include "alarms/OutgoingTexts.h"
@@ -64,11 +65,6 @@ bool Passed(int32_t minutes, const TimeStamp& stamp) {
 }
 
 std::string StampOfNow() { return platform::FormatDateTime(kStampFormat, platform::Now()); }
-
-int32_t DurationMs(int32_t seconds) {
-    const int64_t ms = static_cast<int64_t>(seconds) * 1000;
-    return static_cast<int32_t>(std::clamp<int64_t>(ms, 0, INT32_MAX));
-}
 
 }  // namespace
 
@@ -185,7 +181,7 @@ void GestisciEvento(TSettings& settings, const EventRecord& event, const EventTo
         Passed(settings.RegAvi_MaxUnoOgni, settings.RegAvi_OraUltimaRegistrazione) &&
         !reactions.RecordingActive()) {
         if (reactions.StartRecording()) {
-            reactions.ArmRecordingStop(DurationMs(settings.RegAvi_DurataRegistrazione));
+            reactions.ArmRecordingStop(TimerIntervalMs(settings.RegAvi_DurataRegistrazione, 1000));
             Log(reactionType, IconRegistrazione,
                 "Attivata registrazione Audio/Video, nome file: " + reactions.NomeFileAvi());
         } else {

@@ -1,5 +1,6 @@
 #include "alarms/Notifiche.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace alarms {
@@ -23,6 +24,13 @@ int32_t NotificaOgniFromTexts(const std::string& hours, const std::string& minut
     const int32_t m = ParseInRange(minutes, 0, 99).value_or(0);
     const int32_t total = h * 60 + m;
     return total < 1 ? 1 : total;
+}
+
+PeriodTexts NotificaOgniTexts(int32_t notificaOgni) {
+    const int32_t n = notificaOgni < 1 ? 1 : notificaOgni;
+    const int32_t hours = std::min<int32_t>(999, n / 60);
+    const int32_t minutes = std::min<int32_t>(99, n - hours * 60);
+    return {std::to_string(hours), std::to_string(minutes)};
 }
 
 bool NotificationKeyAccepted(char32_t ch) {

@@ -9,6 +9,7 @@
 #include "core/Globali.h"
 #include "core/gui/TTimer.h"
 #include "core/gui/UPri.h"
+#include "core/TimerInterval.h"
 #include "platform/PlaySound.h"
 #include "platform/Shell.h"
 #include "platform/Tick.h"
@@ -68,7 +69,7 @@ void TPri::GestisciEvento_TimerTimer() {
 
 void TPri::StartSoundAlarm() {
     FermaAllarmeSonoro_Timer->SetEnabled(false);
-    FermaAllarmeSonoro_Timer->SetInterval(Settings.DuarataAllarmeSonoro * 1000);
+    FermaAllarmeSonoro_Timer->SetInterval(TimerIntervalMs(Settings.DuarataAllarmeSonoro, 1000));
     platform::PlaySound(Settings.FileAudio.c_str(), platform::SND_ASYNC | platform::SND_LOOP | platform::SND_FILENAME);
     FermaAllarmeSonoro_Timer->SetEnabled(true);
     // While the alarm sounds the noise detector must not hear it.

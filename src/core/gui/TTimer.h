@@ -20,8 +20,10 @@ public:
         else if (!on)
             stop();
     }
-    // A new interval restarts the count of a running timer.
+    // A new interval restarts the count of a running timer; the same one
+    // leaves the count alone.
     void SetInterval(int ms) {
+        if (ms == interval()) return;
         setInterval(ms);
         if (isActive()) start();
     }

@@ -1,4 +1,5 @@
 #include "core/gui/UPri.h"
+#include "core/TimerInterval.h"
 #include "controls/gui/Placement.h"
 
 #include "alarms/EventLog.h"
@@ -390,9 +391,10 @@ void TPri::FormCreate() {
     }
     if (changed) CheckBox1Click();
 
-    Edit1->setText(QString::number(Settings.NotificaOgni / 60));
-    Edit2->setText(QString::number(Settings.NotificaOgni % 60));
-    AttivaNotifiche_Timer->SetInterval(Settings.NotificaOgni * 60000);
+    const alarms::PeriodTexts period = alarms::NotificaOgniTexts(Settings.NotificaOgni);
+    Edit1->setText(Q(period.hours));
+    Edit2->setText(Q(period.minutes));
+    AttivaNotifiche_Timer->SetInterval(TimerIntervalMs(Settings.NotificaOgni, 60000));
 
     CheckBox3->setChecked(Settings.Allarme_Sonoro);
     CheckBox8->setChecked(Settings.Allarme_SMS);
@@ -418,7 +420,7 @@ void TPri::RefreshAlarmLabels() {
 
 void TPri::Edit1Exit() {
     Settings.NotificaOgni = alarms::NotificaOgniFromTexts(Edit1->text().toStdString(), Edit2->text().toStdString());
-    AttivaNotifiche_Timer->SetInterval(Settings.NotificaOgni * 60 * 1000);
+    AttivaNotifiche_Timer->SetInterval(TimerIntervalMs(Settings.NotificaOgni, 60000));
 }
 
 bool TPri::eventFilter(QObject* watched, QEvent* event) {

@@ -58,6 +58,12 @@ TEST_F(AlarmActionsTest, SoundPlaysForItsDurationAndSilencesTheNoiseDetector) {
     w.StartSoundAlarm();
     EXPECT_EQ(w.FermaAllarmeSonoro_Timer->interval(), 9000);
 
+    // Beyond 32 bits of milliseconds: the longest wait a timer holds, so the sound still ends.
+    Settings.DuarataAllarmeSonoro = 3000000;
+    w.StartSoundAlarm();
+    EXPECT_TRUE(w.FermaAllarmeSonoro_Timer->Enabled());
+    EXPECT_EQ(w.FermaAllarmeSonoro_Timer->interval(), INT32_MAX);
+
     w.FermaAllarmeSonoro_TimerTimer();
     EXPECT_FALSE(w.FermaAllarmeSonoro_Timer->Enabled());
     EXPECT_FALSE(platform::SoundPlaying());

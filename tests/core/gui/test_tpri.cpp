@@ -206,6 +206,32 @@ TEST_F(TPriTest, NotificationPeriodIsCommittedWhenTheWindowCloses) {
     EXPECT_EQ(Find<TTimer>("AttivaNotifiche_Timer")->interval(), 90 * 60000);
 }
 
+TEST_F(TPriTest, TheLongestPeriodSurvivesAStartAndCloseAndStillArmsItsTimer) {
+    Settings.NotificaOgni = 60039;  // 999 h 99 min
+    TPri& w = Open();
+    EXPECT_EQ(Find<QLineEdit>("Edit1")->text(), "999");
+    EXPECT_EQ(Find<QLineEdit>("Edit2")->text(), "99");
+    EXPECT_EQ(Find<TTimer>("AttivaNotifiche_Timer")->interval(), INT32_MAX);  // not negative, so it runs
+    w.close();
+    EXPECT_EQ(Settings.NotificaOgni, 60039);
+}
+
+TEST_F(TPriTest, LeavingTheBoxesWithTheSamePeriodKeepsTheCountdown) {
+    Settings.NotificaOgni = 1;
+    TPri& w = Open();
+    auto* timer = Find<TTimer>("AttivaNotifiche_Timer");
+    timer->SetEnabled(true);
+    QTest::qWait(400);
+    const int left = timer->remainingTime();
+    ASSERT_LT(left, 60000 - 300);
+    w.Edit1Exit();
+    EXPECT_LE(timer->remainingTime(), left);
+    // A new period starts the count afresh.
+    Find<QLineEdit>("Edit2")->setText("2");
+    w.Edit1Exit();
+    EXPECT_GT(timer->remainingTime(), 60000);
+}
+
 TEST_F(TPriTest, PeriodBoxesTakeOnlyDigitsAndCommitOnLeaving) {
     TPri& w = Open();
     w.show();
