@@ -220,6 +220,7 @@ TEST_F(TPriTest, LeavingTheBoxesWithTheSamePeriodKeepsTheCountdown) {
     Settings.NotificaOgni = 1;
     TPri& w = Open();
     auto* timer = Find<TTimer>("AttivaNotifiche_Timer");
+    timer->setTimerType(Qt::PreciseTimer);  // a coarse one may move its deadline by 5 %
     timer->SetEnabled(true);
     QTest::qWait(400);
     const int left = timer->remainingTime();
