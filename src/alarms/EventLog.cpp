@@ -34,6 +34,31 @@ bool WriteAll(int fd, const std::string& bytes) {
     return true;
 }
 
+// A field of a row is one line without TABs, whatever its source: a control
+// character (C0, DEL, C1, the Unicode line and paragraph separators) from a
+// peer would otherwise forge rows and columns. Each becomes one space.
+std::string OneLine(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        if (c < 0x20 || c == 0x7F) {
+            out += ' ';
+        } else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            out += ' ';
+            ++i;
+        } else if (c == 0xE2 && next == 0x80 && i + 2 < text.size() &&
+                   (static_cast<unsigned char>(text[i + 2]) == 0xA8 || static_cast<unsigned char>(text[i + 2]) == 0xA9)) {
+            out += ' ';
+            i += 2;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 EventLog::EventLog() = default;
@@ -57,7 +82,7 @@ void EventLog::Write(const std::string& dateTime, const std::string& type, int i
         Poster post;
         {
             std::lock_guard<std::mutex> lock(queueMutex_);
-            pending_.push_back(LogRow{icon, dateTime, type, description});
+            pending_.push_back(LogRow{icon, OneLine(dateTime), OneLine(type), OneLine(description)});
             if (hasOwner_ && std::this_thread::get_id() != owner_) post = post_;
         }
         if (post) {

@@ -10,6 +10,7 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <dirent.h>
 #include <fcntl.h>
 
 namespace platform {
@@ -247,6 +248,25 @@ bool WriteAll(int fd, const std::string& bytes) {
     return true;
 }
 
+// Temporary files of `name` that a save killed half-way left in `dir`. Only
+// old ones go: a younger one may be another instance's save in progress.
+void RemoveStaleTemporaries(const std::string& dir, const std::string& name) {
+    constexpr time_t kStaleSeconds = 60;
+    const std::string prefix = "." + name + ".tmp-";
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return;
+    const time_t now = ::time(nullptr);
+    while (const dirent* e = ::readdir(d)) {
+        const std::string entry = e->d_name;
+        if (entry.size() != prefix.size() + 6 || entry.compare(0, prefix.size(), prefix) != 0) continue;
+        struct stat st;
+        const std::string full = dir + "/" + entry;
+        if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime + kStaleSeconds < now)
+            ::unlink(full.c_str());
+    }
+    ::closedir(d);
+}
+
 // Temporary file beside the target, fsync, rename, fsync the folder: a crash
 // leaves either the old file or the new one, never half of one.
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, mode_t fileMode,
@@ -279,6 +299,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, mode
         ::fsync(dfd);
         ::close(dfd);
     }
+    RemoveStaleTemporaries(dir, target.substr(slash + 1));
     return true;
 }
 

@@ -196,6 +196,17 @@ TEST_F(EventLogTest, LineIsWindows1252WithTabsAndCrlf) {
     EXPECT_THAT(seen, ElementsAre("Attività sospetta € 中"));
 }
 
+TEST_F(EventLogTest, ControlCharactersFromAnySourceNeverForgeRowsOrColumns) {
+    log_.Write("7/12/26\r\n05:40:03", "Err\tore", alarms::IconErrore,
+               "riga\r\n7/12/26 05:40:04\tAllarme\tfalso\x7f\x01 \xC2\x85 \xE2\x80\xA8" "fine \xC3\xA8");
+    const std::string file = ReadFile(LogPath());
+    EXPECT_EQ(file,
+              "7/12/26  05:40:03\tErr ore\triga  7/12/26 05:40:04 Allarme falso      fine \xE8\r\n");
+    ASSERT_EQ(log_.Rows().size(), 1u);
+    EXPECT_EQ(log_.Rows()[0].type, "Err ore");
+    EXPECT_EQ(log_.Rows()[0].description.find_first_of("\r\n\t"), std::string::npos);
+}
+
 TEST_F(EventLogTest, LinesAreAppendedToAnExistingFile) {
     testsupport::WriteFile(LogPath(), "old line\r\n");
     Entry("uno");

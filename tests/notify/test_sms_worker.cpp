@@ -152,6 +152,11 @@ TEST_F(SmsWorkerTest, AnswerVariantsGiveTheirEntriesAndTheStampRule) {
         // A gateway that answers in Windows-1252 and one that answers in UTF-8.
         {"<err>Credito non \xE8 sufficiente</err>", {"2|15/3/24 10:42:07|Errore|Credito non è sufficiente"}, false},
         {"<err>Credito non è sufficiente</err>", {"2|15/3/24 10:42:07|Errore|Credito non è sufficiente"}, false},
+        // Line breaks and TABs from the peer stay inside their own row and column.
+        {"<err>Credito\r\n15/3/24 10:42:08\tAllarme\tInviata</err><msg>a\tb\rc</msg>",
+         {"2|15/3/24 10:42:07|Errore|Credito  15/3/24 10:42:08 Allarme Inviata",
+          "3|15/3/24 10:42:07|Informazione|a b c"},
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.body);

@@ -4,6 +4,7 @@
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <sys/time.h>
 
 #include <algorithm>
 #include <csignal>
@@ -406,6 +407,23 @@ TEST_F(RegistryTest, TheHiveOfTheUserIsPrivateAndItsFoldersAreMade) {
     ScopedEnv deeper("XDG_CONFIG_HOME", dir / "a/b/c");
     Ocl()->WriteString("x", "1");
     EXPECT_EQ(Mode(dir / "a/b/c/Oculara/HKEY_CURRENT_USER.reg"), 0600);
+}
+
+TEST_F(RegistryTest, ASaveRemovesTheTemporaryFilesThatAKilledSaveLeftButNotAYoungOne) {
+    Ocl()->WriteString("Vecchio", "1");
+    const std::string folder = dir / "config/Oculara";
+    const std::string stale = folder + "/.HKEY_CURRENT_USER.reg.tmp-AbC123";
+    const std::string young = folder + "/.HKEY_CURRENT_USER.reg.tmp-XyZ789";
+    const std::string other = folder + "/.altro.reg.tmp-AbC123";
+    for (const auto& f : {stale, young, other}) testsupport::WriteFile(f, "[mezzo");
+    const timeval hourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+    ASSERT_EQ(::utimes(stale.c_str(), hourAgo), 0);
+    ASSERT_EQ(::utimes(other.c_str(), hourAgo), 0);
+    Ocl()->WriteString("Nuovo", "2");
+    EXPECT_FALSE(PathExists(stale));
+    EXPECT_TRUE(PathExists(young));  // maybe another instance saving right now
+    EXPECT_TRUE(PathExists(other));  // not ours
+    EXPECT_TRUE(Contains(ReadFile(HkcuFile()), "\"Nuovo\"=\"2\""));
 }
 
 TEST_F(RegistryTest, AFailedWriteLeavesTheOldFileAndKeepsTheChangesPending) {
