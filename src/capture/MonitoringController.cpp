@@ -113,11 +113,7 @@ std::optional<AudioDeviceOffer> MonitoringController::SelectAudioDevice(int devi
 // Copied while the graph is stopped, so the streaming threads never read
 // the settings record or the window.
 void MonitoringController::ConfigureDetectors(const CaptureChoice& choice) {
-    VideoDetectorSettings video;
-    video.AttesaPerCalibrazioneVideo = settings_.AttesaPerCalibrazioneVideo;
-    video.NumMinMovimentiPerAvviso = settings_.NumMinMovimentiPerAvviso;
-    video.TempoMaxMovimentiPerAvviso = settings_.TempoMaxMovimentiPerAvviso;
-    video.SesnsibilitaMotionDetector = settings_.SesnsibilitaMotionDetector;
+    const VideoDetectorSettings video = VideoDetectorSettings::From(settings_);
     auto videoGrabber = c_.VideoSampleGrabber;
     c_.videoDetector.Configure(
         video, [videoGrabber] { return videoGrabber->GetConnectedMediaType(); }, choice.videoFormatText,

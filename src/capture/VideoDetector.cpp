@@ -1,5 +1,7 @@
 #include "capture/VideoDetector.h"
 
+#include "core/Globali.h"
+
 #include "core/Numbers.h"
 #include "platform/Tick.h"
 
@@ -96,6 +98,11 @@ void VideoDetector::Configure(const VideoDetectorSettings& settings,
     connectedMediaType_ = std::move(connectedMediaType);
     selectedFormatEntry_ = selectedFormatEntry;
     counters_ = counters;
+}
+
+VideoDetectorSettings VideoDetectorSettings::From(const TSettings& settings) {
+    return {settings.AttesaPerCalibrazioneVideo, settings.NumMinMovimentiPerAvviso,
+            settings.TempoMaxMovimentiPerAvviso, settings.SesnsibilitaMotionDetector};
 }
 
 void VideoDetector::Start() {

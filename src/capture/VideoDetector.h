@@ -17,6 +17,8 @@
 #include <optional>
 #include <string>
 
+struct TSettings;
+
 namespace capture {
 
 inline constexpr const char* kVideoFormatNotSupported =
@@ -30,6 +32,8 @@ struct VideoDetectorSettings {
     int32_t NumMinMovimentiPerAvviso = 3;      // N, bounded to 1..100
     int32_t TempoMaxMovimentiPerAvviso = 4000; // T in ms
     int32_t SesnsibilitaMotionDetector = 3;    // S
+
+    static VideoDetectorSettings From(const TSettings& settings);
 };
 
 struct DetectionEntry {

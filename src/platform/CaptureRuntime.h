@@ -88,7 +88,7 @@ struct RecordingRuntime {
     // Any thread.
     void Fail();
     void Finish();
-    // Builds the file's pipeline, not yet started. Null (failure reported) when it cannot be built.
+    // Adds a new element to the file's pipeline; null (failure reported) when it is not installed.
     GstElement* MakeElement(const char* factory);
 };
 

@@ -74,11 +74,7 @@ SceneRun RunScene(const platform::TestSceneConfig& scene, const Formats& f, uint
 
     const platform::MediaType videoType = platform::MakeRgbVideoType(
         platform::SubType::RGB24, f.width, f.height, 10000000 / kCameraFps);
-    capture::VideoDetectorSettings videoSettings;
-    videoSettings.AttesaPerCalibrazioneVideo = defaults.AttesaPerCalibrazioneVideo;
-    videoSettings.NumMinMovimentiPerAvviso = defaults.NumMinMovimentiPerAvviso;
-    videoSettings.TempoMaxMovimentiPerAvviso = defaults.TempoMaxMovimentiPerAvviso;
-    videoSettings.SesnsibilitaMotionDetector = defaults.SesnsibilitaMotionDetector;
+    const auto videoSettings = capture::VideoDetectorSettings::From(defaults);
     capture::VideoDetector video;
     video.Configure(videoSettings, [videoType] { return std::optional(videoType); },
                     capture::VideoEntryText(videoType), &counters);
