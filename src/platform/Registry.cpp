@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <unordered_map>
 #include <mutex>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -103,30 +104,42 @@ char32_t FoldUpper(char32_t c) {
     return c;
 }
 
-std::u32string FoldName(const std::string& s) {
-    std::u32string out;
-    for (size_t i = 0; i < s.size();) {
-        const size_t at = i;
-        char32_t cp;
-        // A stray byte stays distinct from every real character.
-        if (!NextCodePoint(s, i, cp)) cp = 0x110000 + static_cast<unsigned char>(s[at]);
-        out += FoldUpper(cp);
+// The folded character at s[i], stepping past it. A stray byte stays
+// distinct from every real character.
+char32_t NextFolded(const std::string& s, size_t& i) {
+    const auto byte = static_cast<unsigned char>(s[i]);
+    if (byte < 0x80) {
+        ++i;
+        return byte >= 'a' && byte <= 'z' ? byte - 0x20 : byte;
     }
-    return out;
+    const size_t at = i;
+    char32_t cp;
+    if (!NextCodePoint(s, i, cp)) cp = 0x110000 + static_cast<unsigned char>(s[at]);
+    return FoldUpper(cp);
 }
 
+// Stops at the first difference, so long names cost only their common start.
 bool NamesEqual(const std::string& a, const std::string& b) {
-    if (a.size() == b.size()) {
-        bool same = true;
-        for (size_t i = 0; i < a.size() && same; ++i) {
-            char x = a[i], y = b[i];
-            if (x >= 'a' && x <= 'z') x -= 0x20;
-            if (y >= 'a' && y <= 'z') y -= 0x20;
-            same = x == y;
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size())
+        if (NextFolded(a, i) != NextFolded(b, j)) return false;
+    return i == a.size() && j == b.size();
+}
+
+// A key that is equal for names NamesEqual finds equal, for hashing.
+std::string FoldedKey(const std::string& s) {
+    std::string key;
+    key.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        const char32_t c = NextFolded(s, i);
+        if (c < 0x80) {
+            key += static_cast<char>(c);
+            continue;
         }
-        if (same) return true;
+        key += '\x80';  // never an ASCII byte: the encoding stays prefix-free
+        for (int shift = 0; shift < 24; shift += 8) key += static_cast<char>((c >> shift) & 0xFF);
     }
-    return FoldName(a) == FoldName(b);
+    return key;
 }
 
 // A name a line of the file can hold.
@@ -662,8 +675,9 @@ private:
         }
         RegNode* node = &tree_;
         for (const auto& part : parts) {
-            RegNode* child = node->Child(part);
-            node = child ? child : node->AddChild(part);
+            auto [it, added] = children_[node].try_emplace(FoldedKey(part), nullptr);
+            if (added) it->second = node->AddChild(part);
+            node = it->second;
         }
         current_ = node;
     }
@@ -709,16 +723,18 @@ private:
             return false;  // "=-" deletions included: a hive has nothing to delete
         }
         if (!current_ || !ValidValueName(name)) return false;
-        if (auto* existing = current_->Value(name))
-            existing->second = std::move(value);
-        else
+        auto [it, added] = values_[current_].try_emplace(FoldedKey(name), current_->values.size());
+        if (added)
             current_->values.emplace_back(std::move(name), std::move(value));
+        else
+            current_->values[it->second].second = std::move(value);
         return true;
     }
 
+    // Trims in place: a copy per line would make long values quadratic.
     std::string JoinContinuations(std::string data) {
         for (;;) {
-            data = TrimRight(data);
+            data.erase(data.find_last_not_of(" \t") + 1);  // npos + 1 clears it all
             if (data.empty() || data.back() != '\\') return data;
             data.pop_back();
             if (index_ + 1 >= lines_.size()) {
@@ -736,6 +752,9 @@ private:
     size_t index_ = 0;
     RegNode* current_ = nullptr;
     bool damaged_ = false;
+    // Folded names seen so far per key, so a large file loads in linear time.
+    std::unordered_map<const RegNode*, std::unordered_map<std::string, RegNode*>> children_;
+    std::unordered_map<const RegNode*, std::unordered_map<std::string, size_t>> values_;
 };
 
 const char* RootName(RegRoot root) {

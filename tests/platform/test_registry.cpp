@@ -255,6 +255,39 @@ TEST_F(RegistryTest, NamesCompareWithoutCaseBeyondAscii) {
     EXPECT_FALSE(RegKey::Open(RegRoot::CurrentUser, "\\Software\\bad\nname", true));
 }
 
+// A file read back sees the same names as the keys do: case folded beyond
+// ASCII, stray bytes distinct, the last of two spellings winning in the
+// place and spelling of the first, sections met twice merged.
+TEST_F(RegistryTest, ALargeFileKeepsEveryValueAndTheLastOfEachName) {
+    std::string text = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Brevant\\OCL]\n";
+    for (int i = 0; i < 3000; ++i) text += "\"Valore" + std::to_string(i) + "\"=dword:" + std::to_string(i % 10) + "\n";
+    text += "\"VALORE7\"=\"ultimo\"\n\"Citt\u00e0\"=\"a\"\n\"CITT\u00c0\"=\"b\"\n";
+    text += "\"x\xe0\"=\"byte\"\n\"x\xc0\"=\"altro byte\"\n";
+    text += "\"Lungo\"=hex:";
+    for (int i = 0; i < 2000; ++i) text += "0a,\\\n  ";
+    text += "0b\n";
+    const std::string longName(1 << 20, 'n');
+    text += "\"" + longName + "\"=\"lungo\"\n";
+    text += "[hkey_current_user\\SOFTWARE\\brevant\\ocl]\n\"valore2999\"=\"di nuovo\"\n";
+    WriteHive(text);
+
+    auto key = Ocl(false);
+    ASSERT_TRUE(key);
+    const auto names = key->ValueNames();
+    ASSERT_EQ(names.size(), 3000u + 5u);
+    EXPECT_EQ(names[7], "Valore7");
+    EXPECT_EQ(key->Read("valore7")->Text(), "ultimo");
+    EXPECT_EQ(key->Read("Valore8")->Dword(), 8u);
+    EXPECT_EQ(key->Read("Valore2999")->Text(), "di nuovo");
+    EXPECT_EQ(names[3000], "Citt\u00e0");
+    EXPECT_EQ(key->Read("citt\u00e0")->Text(), "b");
+    EXPECT_EQ(key->Read("X\xe0")->Text(), "byte");
+    EXPECT_EQ(key->Read("X\xc0")->Text(), "altro byte");
+    EXPECT_EQ(key->Read("Lungo")->data, std::string(2000, '\x0a') + "\x0b");
+    EXPECT_EQ(key->Read(std::string(1 << 20, 'N'))->Text(), "lungo");
+    EXPECT_FALSE(key->Read(std::string((1 << 20) - 1, 'n')));
+}
+
 TEST_F(RegistryTest, KeysOpenOnOneHiveShareIt) {
     auto a = Ocl();
     auto b = RegKey::Open(RegRoot::CurrentUser, "\\software\\brevant\\ocl", false);
