@@ -209,8 +209,10 @@ void TCfgAllarmi::ShowPage(int index) {
         PageShown(index);
 }
 
+// The codec lists are filled once, as the dialog opens, and their stored
+// names selected then (LoadFields); bringing the page forward again, as a
+// failed "Applica" does, keeps the user's unsaved choice.
 void TCfgAllarmi::PageShown(int index) {
-    if (index == dialogs::PageRegistrazione) SelectStoredCodecs();
     if (QWidget* control = FocusControl(index)) control->setFocus(Qt::OtherFocusReason);
 }
 
@@ -218,11 +220,6 @@ void TCfgAllarmi::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     // A page chosen before the window existed gets its focus now.
     if (QWidget* control = FocusControl(PageControl1->currentIndex())) control->setFocus(Qt::OtherFocusReason);
-}
-
-void TCfgAllarmi::SelectStoredCodecs() {
-    SelectText(ComboBox1, Settings.RegAvi_NomeCodecVideo);
-    SelectText(ComboBox2, Settings.RegAvi_NomeCodecAudio);
 }
 
 void TCfgAllarmi::RegistraVideoClick() {

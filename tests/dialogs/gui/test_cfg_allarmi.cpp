@@ -32,6 +32,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -144,9 +145,11 @@ TEST_F(CfgAllarmiTest, OpensWithItsCaptionPagesAndStoredValues) {
     EXPECT_EQ(d.Edit4->text(), "segreta");
     EXPECT_EQ(d.Edit4->displayText(), "*******");
     EXPECT_EQ(d.ComboBox3->currentText(), "JPeg (.JPG)");
-    EXPECT_EQ(d.Edit2->maxLength(), 20);
-    EXPECT_EQ(d.Edit10->maxLength(), 5);
-    EXPECT_EQ(d.Edit9->maxLength(), 4);
+    for (auto [edit, limit] : {std::pair{d.Edit2, 20}, {d.Edit10, 5}, {d.Edit9, 4}}) {
+        edit->selectAll();
+        QTest::keyClicks(edit, QString(25, QLatin1Char('7')));
+        EXPECT_EQ(edit->text(), QString(limit, QLatin1Char('7'))) << edit->objectName().toStdString();
+    }
     EXPECT_EQ(dialogs::Find<QLabel>(&d, "Label6")->text(), "+39");
     EXPECT_TRUE(d.OKBtn->isDefault());
 
@@ -274,16 +277,38 @@ TEST_F(CfgAllarmiTest, CompressorListsFollowTheSystemAndTickingOneCodecStoresOnl
     EXPECT_EQ(Settings.RegAvi_NomeCodecVideo, video.size() > 1 ? video[1] : "");
 }
 
-TEST_F(CfgAllarmiTest, ShowingTheRecordingPageSelectsTheStoredCodecsAgain) {
+TEST_F(CfgAllarmiTest, ShowingTheRecordingPageAgainKeepsTheChosenCodecs) {
     const auto video = Names(platform::EnumerateDevices(platform::DeviceCategory::VideoCompressor));
-    if (video.size() < 2) GTEST_SKIP() << "fewer than two video encoders installed";
+    const auto audio = Names(platform::EnumerateDevices(platform::DeviceCategory::AudioCompressor));
+    if (video.size() < 2 || audio.size() < 2) GTEST_SKIP() << "fewer than two encoders of a kind installed";
     Settings.RegAvi_NomeCodecVideo = video[0];
+    Settings.RegAvi_NomeCodecAudio = audio[0];
+    Settings.RegAvi_RegistraAudio = true;
     TCfgAllarmi& d = Open();
     d.ShowPage(3);
+    EXPECT_EQ(d.ComboBox1->currentIndex(), 0);
     d.ComboBox1->setCurrentIndex(1);
+    d.ComboBox2->setCurrentIndex(1);
     d.ShowPage(0);
     d.ShowPage(3);
-    EXPECT_EQ(d.ComboBox1->currentIndex(), 0);
+    EXPECT_EQ(d.ComboBox1->currentIndex(), 1);
+    EXPECT_EQ(d.ComboBox2->currentIndex(), 1);
+
+    // A failed "Applica" fronts the page again; the choice is what is saved.
+    d.Edit10->setText("0");
+    d.OKBtn->click();
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(d.PageControl1->currentIndex(), 3);
+    EXPECT_EQ(d.ComboBox1->currentText().toStdString(), video[1]);
+    EXPECT_EQ(d.ComboBox2->currentText().toStdString(), audio[1]);
+    d.Edit10->setText("30");
+    d.OKBtn->click();
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    Settings = TSettings();
+    LoadSettings();
+    EXPECT_EQ(Settings.RegAvi_NomeCodecVideo, video[1]);
+    EXPECT_EQ(Settings.RegAvi_NomeCodecAudio, audio[1]);
+    EXPECT_EQ(Settings.RegAvi_DurataRegistrazione, 30);
 }
 
 TEST_F(CfgAllarmiTest, EscStoresNothingAndApplicaSavesEverything) {
