@@ -207,6 +207,87 @@ TEST_F(CfgAllarmiTest, AFailureFrontsItsPageShowsItsMessageAndFocusesItsField) {
     EXPECT_EQ(Focused(), d.Edit5);
 }
 
+// Texts past their fields (the number's 20 digits, QLineEdit's own cap of
+// 32767) come back from "Applica" whole; the number's typing rules hold.
+TEST_F(CfgAllarmiTest, StoredTextsLongerThanTheirFieldsAreShownAndSavedWhole) {
+    Settings.SMS_NumeroCellulare = "+39 333 1234567 interno 12";
+    Settings.SMS_UserName = std::string(300, 'u');
+    Settings.SMS_Password = std::string(300, 'p');
+    Settings.Mail_Indirizzo = std::string(300, 'a') + "@example.invalid";
+    Settings.Mail_ServerSMTP = "smtp." + std::string(40000, 's') + ".invalid";
+    Settings.DuarataAllarmeSonoro = INT32_MAX;
+    const TSettings loaded = Settings;
+    TCfgAllarmi& d = Open();
+    EXPECT_EQ(d.Edit2->text().toStdString(), loaded.SMS_NumeroCellulare);
+    EXPECT_EQ(d.Edit8->text().toStdString(), loaded.Mail_ServerSMTP);
+    d.OKBtn->click();
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    Settings = TSettings();
+    LoadSettings();
+    EXPECT_EQ(Settings.SMS_NumeroCellulare, loaded.SMS_NumeroCellulare);
+    EXPECT_EQ(Settings.SMS_UserName, loaded.SMS_UserName);
+    EXPECT_EQ(Settings.SMS_Password, loaded.SMS_Password);
+    EXPECT_EQ(Settings.Mail_Indirizzo, loaded.Mail_Indirizzo);
+    EXPECT_EQ(Settings.Mail_ServerSMTP, loaded.Mail_ServerSMTP);
+    EXPECT_EQ(Settings.DuarataAllarmeSonoro, INT32_MAX);
+
+    TCfgAllarmi& again = Open();
+    again.Edit2->end(false);
+    QTest::keyClicks(again.Edit2, "9");
+    again.Edit2->insert(QStringLiteral("x"));
+    EXPECT_EQ(again.Edit2->text().toStdString(), loaded.SMS_NumeroCellulare);
+    again.Edit2->selectAll();
+    again.Edit2->insert(QStringLiteral("+39 333"));  // no more than the stored text's own
+    EXPECT_EQ(again.Edit2->text(), "+39 333");
+    again.Edit2->selectAll();
+    QTest::keyClicks(again.Edit2, QString(25, QLatin1Char('3')));
+    EXPECT_EQ(again.Edit2->text(), QString(20, QLatin1Char('3')));
+}
+
+// Numbers past their fields' digits meet the checks of "Applica" as they
+// are: out of range they get their message, in range they are kept.
+TEST_F(CfgAllarmiTest, StoredNumbersPastTheirFieldsMeetTheirChecksUncut) {
+    Settings.SMS_MaxUnoOgni = 12345;
+    Settings.Mail_MaxUnoOgni = 1440;
+    Settings.RegAvi_DurataRegistrazione = 123456;
+    Settings.RegAvi_MaxUnoOgni = 99999;
+    Settings.Foto_MaxUnoOgni = -1;
+    Settings.File_MaxUnoOgni = 14400;
+    TCfgAllarmi& d = Open();
+    EXPECT_EQ(d.Edit5->text(), "12345");
+    EXPECT_EQ(d.Edit10->text(), "123456");
+    EXPECT_EQ(d.Edit11->text(), "-1");
+    EXPECT_EQ(d.Edit12->text(), "14400");
+
+    struct Step {
+        QLineEdit* field;
+        int page;
+        const char* fix;
+    };
+    const Step steps[] = {{d.Edit5, 1, "5"}, {d.Edit10, 3, "60"}, {d.Edit9, 3, "10"}, {d.Edit11, 4, "0"}, {d.Edit12, 5, "7"}};
+    for (const Step& step : steps) {
+        const std::string name = step.field->objectName().toStdString();
+        const size_t before = boxes_.size();
+        d.OKBtn->click();
+        ASSERT_EQ(boxes_.size(), before + 1) << name;
+        EXPECT_EQ(d.PageControl1->currentIndex(), step.page) << name;
+        EXPECT_EQ(Focused(), step.field) << name;
+        step.field->selectAll();
+        QTest::keyClicks(step.field, QString::fromLatin1(step.fix));
+    }
+    EXPECT_EQ(boxes_[1].text, "La durata della registrazione non è valida.\nInserire un numero compreso tra 1 e 99999.");
+    d.OKBtn->click();
+    EXPECT_EQ(boxes_.size(), 5u);
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_EQ(Settings.SMS_MaxUnoOgni, 5);
+    EXPECT_EQ(Settings.Mail_MaxUnoOgni, 1440);
+    EXPECT_EQ(Settings.RegAvi_DurataRegistrazione, 60);
+    EXPECT_EQ(Settings.RegAvi_MaxUnoOgni, 10);
+    EXPECT_EQ(Settings.Foto_MaxUnoOgni, 0);
+    EXPECT_EQ(Settings.File_MaxUnoOgni, 7);
+}
+
 TEST_F(CfgAllarmiTest, ShowPageFrontsThePageWithItsFocusControl) {
     TCfgAllarmi& d = Open();
     d.ShowPage(4);
