@@ -34,6 +34,11 @@ bool Confirm(int number) {
            platform::IDYES;
 }
 
+// The fields' bounds, as their messages state them. Typing alone cannot pass
+// them (4 and 3 digits), but a stored value shown whole can.
+constexpr int32_t kWaitBelow = 10000;
+constexpr int32_t kCountBelow = 1000;
+
 // How one page's count of suspicious events is read and checked.
 struct CountRule {
     int page;
@@ -100,7 +105,7 @@ MonitoringStop StoreMonitoringForm(const MonitoringForm& form, TSettings& s,
     // Each check stores its value when it passes; false stops the walk.
     auto checkWait = [&](const std::string& text, int page, int32_t& target) {
         const int32_t wait = IntegerOr(text, 3);
-        if (wait <= 0) {
+        if (wait <= 0 || wait >= kWaitBelow) {
             showPage(page);
             Warn(1);
             return false;
@@ -110,7 +115,7 @@ MonitoringStop StoreMonitoringForm(const MonitoringForm& form, TSettings& s,
     };
     auto checkCount = [&](const std::string& text, const CountRule& rule, int32_t& target) {
         const int32_t count = IntegerOr(text, rule.fallback);
-        if (count <= 0) {
+        if (count <= 0 || count >= kCountBelow) {
             showPage(rule.page);
             Warn(2);
             return false;

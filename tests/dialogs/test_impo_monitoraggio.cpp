@@ -139,6 +139,43 @@ TEST_F(MonitoringWalk, AZeroCountWarnsAndStoresNothingAfterTheSensitivity) {
     EXPECT_EQ(settings.TempoMaxRumoriPerAvviso, 99);
 }
 
+// A stored value shown whole may lie past what the field lets the user type:
+// the walk answers it with the field's message rather than store it.
+TEST_F(MonitoringWalk, ValuesPastTheStatedBoundsWarnOnTheirPagesAsZeroDoes) {
+    form.Edit1 = "9999";
+    form.Edit2 = "999";
+    form.Edit3 = "10000";
+    EXPECT_EQ(Walk(), MonitoringStop::Edit3);
+    EXPECT_THAT(events, ElementsAre("page 1", "box"));
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text,
+              "Il valore del campo \"Avvia calibrazione dopo\" non è valido.\n"
+              "Inserire un numero maggiore di 0 e minore di 10000.");
+    EXPECT_EQ(settings.AttesaPerCalibrazioneVideo, 9999);
+    EXPECT_EQ(settings.NumMinMovimentiPerAvviso, 999);
+    EXPECT_EQ(settings.AttesaPerCalibrazioneAudio, 99);
+
+    form.Edit3 = "3";
+    form.Edit4 = "12345";
+    events.clear();
+    EXPECT_EQ(Walk(), MonitoringStop::Edit4);
+    EXPECT_THAT(events, ElementsAre("page 1", "box"));
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].text,
+              "Il valore del campo \"Attiva allarmi se si verificano almeno\" non è valido.\n"
+              "Inserire un numero maggiore di 0 e minore di 1000.");
+    EXPECT_EQ(settings.NumMinRumoriPerAvviso, 99);
+
+    form.Edit1 = "2147483647";
+    events.clear();
+    EXPECT_EQ(Walk(), MonitoringStop::Edit1);
+    EXPECT_THAT(events, ElementsAre("page 0", "box"));
+    form.Edit1 = "3";
+    form.Edit2 = "1000";
+    EXPECT_EQ(Walk(), MonitoringStop::Edit2);
+    EXPECT_EQ(settings.NumMinMovimentiPerAvviso, 999);
+}
+
 TEST_F(MonitoringWalk, FewMovementsAskFirstAndNoStopsTheWalk) {
     form.Edit2 = "2";
     answer = platform::IDNO;

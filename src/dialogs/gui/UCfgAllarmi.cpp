@@ -131,30 +131,30 @@ TCfgAllarmi::~TCfgAllarmi() = default;
 void TCfgAllarmi::LoadFields() {
     const dialogs::CfgAllarmiFields f = dialogs::FieldsFromSettings(Settings);
     Label2->setText(Q(f.Label2));
-    Edit1->setText(Q(f.Edit1));
-    Edit2->setText(Q(f.Edit2));
-    Edit5->setText(Q(f.Edit5));
-    Edit3->setText(Q(f.Edit3));
-    Edit4->setText(Q(f.Edit4));
-    Edit6->setText(Q(f.Edit6));
+    dialogs::ShowStored(Edit1, Q(f.Edit1));
+    dialogs::ShowStored(Edit2, Q(f.Edit2));
+    dialogs::ShowStored(Edit5, Q(f.Edit5));
+    dialogs::ShowStored(Edit3, Q(f.Edit3));
+    dialogs::ShowStored(Edit4, Q(f.Edit4));
+    dialogs::ShowStored(Edit6, Q(f.Edit6));
     CheckBox1->setChecked(f.CheckBox1);
-    Edit7->setText(Q(f.Edit7));
-    Edit8->setText(Q(f.Edit8));
+    dialogs::ShowStored(Edit7, Q(f.Edit7));
+    dialogs::ShowStored(Edit8, Q(f.Edit8));
     Label18->setText(Q(f.Label18));
     SelectText(ComboBox1, f.ComboBox1);
     SelectText(ComboBox2, f.ComboBox2);
     CheckBox2->setChecked(f.CheckBox2);
     CheckBox3->setChecked(f.CheckBox3);
-    Edit10->setText(Q(f.Edit10));
-    Edit9->setText(Q(f.Edit9));
+    dialogs::ShowStored(Edit10, Q(f.Edit10));
+    dialogs::ShowStored(Edit9, Q(f.Edit9));
     CheckBox4->setChecked(f.CheckBox4);
     CheckBox5->setChecked(f.CheckBox5);
     UpdateCodecControls();
     Label24->setText(Q(f.Label24));
     ComboBox3->setCurrentIndex(f.ComboBox3);
-    Edit11->setText(Q(f.Edit11));
+    dialogs::ShowStored(Edit11, Q(f.Edit11));
     Label30->setText(Q(f.Label30));
-    Edit12->setText(Q(f.Edit12));
+    dialogs::ShowStored(Edit12, Q(f.Edit12));
 }
 
 dialogs::CfgAllarmiFields TCfgAllarmi::ReadFields() const {
@@ -209,8 +209,10 @@ void TCfgAllarmi::ShowPage(int index) {
         PageShown(index);
 }
 
+// The codec lists are filled once, as the dialog opens, and their stored
+// names selected then (LoadFields); bringing the page forward again, as a
+// failed "Applica" does, keeps the user's unsaved choice.
 void TCfgAllarmi::PageShown(int index) {
-    if (index == dialogs::PageRegistrazione) SelectStoredCodecs();
     if (QWidget* control = FocusControl(index)) control->setFocus(Qt::OtherFocusReason);
 }
 
@@ -218,11 +220,6 @@ void TCfgAllarmi::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     // A page chosen before the window existed gets its focus now.
     if (QWidget* control = FocusControl(PageControl1->currentIndex())) control->setFocus(Qt::OtherFocusReason);
-}
-
-void TCfgAllarmi::SelectStoredCodecs() {
-    SelectText(ComboBox1, Settings.RegAvi_NomeCodecVideo);
-    SelectText(ComboBox2, Settings.RegAvi_NomeCodecAudio);
 }
 
 void TCfgAllarmi::RegistraVideoClick() {

@@ -112,7 +112,6 @@ private:
     void WriteDigitFields(const dialogs::CfgAllarmiFields& fields);
     QWidget* FocusControl(int index) const;
     void PageShown(int index);
-    void SelectStoredCodecs();
     void RegistraVideoClick();
     void RegistraAudioClick();
     void UpdateCodecControls();

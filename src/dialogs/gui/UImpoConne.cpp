@@ -35,9 +35,7 @@ QLineEdit* Field(QWidget* parent, const char* name, const char* caption, int cap
                  int width) {
     auto* label = new QLabel(QString::fromUtf8(caption), parent);
     label->setGeometry(captionLeft, top + 3, left - captionLeft - 4, 14);
-    auto* edit = Place(new QLineEdit(parent), name, left, top, width, 21);
-    edit->setMaxLength(100);
-    return edit;
+    return Place(new QLineEdit(parent), name, left, top, width, 21);
 }
 
 }  // namespace
@@ -80,6 +78,7 @@ TImpoConne::TImpoConne(QWidget* parent) : QDialog(parent) {
     Edit3 = Field(g, "Edit3", "Nome utente:", authIndent, column, 274, fieldWidth);
     Edit4 = Field(g, "Edit4", "Password:", authIndent, column, 300, fieldWidth);
     dialogs::MaskWithAsterisks(Edit4);
+    for (QLineEdit* e : {Edit5, Edit6, Edit1, Edit3, Edit4}) dialogs::LimitTyping(e, 100);
     GroupBox1->setGeometry(8, 8, groupWidth, 334);
 
     const int width = groupWidth + 16, buttonsTop = 8 + 334 + 10;
@@ -102,14 +101,14 @@ TImpoConne::TImpoConne(QWidget* parent) : QDialog(parent) {
     // "Autenticazione:" before its proxy box, so that a proxy left off also
     // clears it, as the proxy box's rule does whenever it is cleared.
     CheckBox3->setChecked(Settings.Conn_ProxyAuth);
-    Edit3->setText(Q(Settings.Conn_ProxyUsername));
-    Edit4->setText(Q(Settings.Conn_ProxyPassword));
+    dialogs::ShowStored(Edit3, Q(Settings.Conn_ProxyUsername));
+    dialogs::ShowStored(Edit4, Q(Settings.Conn_ProxyPassword));
     CheckBox2->setChecked(Settings.Conn_UsaProxy);
-    Edit1->setText(Q(Settings.Conn_ProxyServer));
-    Edit2->setText(Q(Settings.Conn_ProxyPorta));
+    dialogs::ShowStored(Edit1, Q(Settings.Conn_ProxyServer));
+    dialogs::ShowStored(Edit2, Q(Settings.Conn_ProxyPorta));
     CheckBox1->setChecked(Settings.Conn_Disconnetti);
-    Edit5->setText(Q(Settings.Conn_Username));
-    Edit6->setText(Q(Settings.Conn_Password));
+    dialogs::ShowStored(Edit5, Q(Settings.Conn_Username));
+    dialogs::ShowStored(Edit6, Q(Settings.Conn_Password));
 
     connect(RadioButton2, &QRadioButton::toggled, this, &TImpoConne::RadioButtonClick);
     connect(CheckBox2, &QCheckBox::toggled, this, &TImpoConne::CheckBox2Click);

@@ -63,7 +63,7 @@ TImpoGenerali::TImpoGenerali(QWidget* parent) : QDialog(parent) {
     CheckBox2->setChecked(Settings.EsecuzioneAutomatica);
     CheckBox3->setChecked(Settings.AvviaMonitoraggio);
     CheckBox1->setChecked(Settings.ScriviLog);
-    Edit1->setText(QString::number(Settings.DimMaxLog));
+    dialogs::ShowStored(Edit1, QString::number(Settings.DimMaxLog));
     Edit1->setFocus();
     Edit1->selectAll();
 

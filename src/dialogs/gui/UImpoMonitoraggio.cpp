@@ -152,13 +152,13 @@ TImpoMonitoraggio::TImpoMonitoraggio(QWidget* parent) : QDialog(parent) {
     connect(AudioDefaultsBtn, &QPushButton::clicked, this, &TImpoMonitoraggio::AudioDefaultsClick);
 
     const dialogs::MonitoringForm form = dialogs::MonitoringFormFrom(Settings);
-    Edit1->setText(dialogs::Q(form.Edit1));
+    dialogs::ShowStored(Edit1, dialogs::Q(form.Edit1));
     SelectIndex(ComboBox2, form.ComboBox2);
-    Edit2->setText(dialogs::Q(form.Edit2));
+    dialogs::ShowStored(Edit2, dialogs::Q(form.Edit2));
     SelectText(ComboBox1, form.ComboBox1);
-    Edit3->setText(dialogs::Q(form.Edit3));
+    dialogs::ShowStored(Edit3, dialogs::Q(form.Edit3));
     SelectIndex(ComboBox4, form.ComboBox4);
-    Edit4->setText(dialogs::Q(form.Edit4));
+    dialogs::ShowStored(Edit4, dialogs::Q(form.Edit4));
     SelectText(ComboBox3, form.ComboBox3);
     Edit1->setFocus();
 }

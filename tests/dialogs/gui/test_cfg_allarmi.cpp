@@ -32,6 +32,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -144,9 +145,11 @@ TEST_F(CfgAllarmiTest, OpensWithItsCaptionPagesAndStoredValues) {
     EXPECT_EQ(d.Edit4->text(), "segreta");
     EXPECT_EQ(d.Edit4->displayText(), "*******");
     EXPECT_EQ(d.ComboBox3->currentText(), "JPeg (.JPG)");
-    EXPECT_EQ(d.Edit2->maxLength(), 20);
-    EXPECT_EQ(d.Edit10->maxLength(), 5);
-    EXPECT_EQ(d.Edit9->maxLength(), 4);
+    for (auto [edit, limit] : {std::pair{d.Edit2, 20}, {d.Edit10, 5}, {d.Edit9, 4}}) {
+        edit->selectAll();
+        QTest::keyClicks(edit, QString(25, QLatin1Char('7')));
+        EXPECT_EQ(edit->text(), QString(limit, QLatin1Char('7'))) << edit->objectName().toStdString();
+    }
     EXPECT_EQ(dialogs::Find<QLabel>(&d, "Label6")->text(), "+39");
     EXPECT_TRUE(d.OKBtn->isDefault());
 
@@ -202,6 +205,87 @@ TEST_F(CfgAllarmiTest, AFailureFrontsItsPageShowsItsMessageAndFocusesItsField) {
     d.OKBtn->click();
     EXPECT_EQ(d.PageControl1->currentIndex(), 1);
     EXPECT_EQ(Focused(), d.Edit5);
+}
+
+// Texts past their fields (the number's 20 digits, QLineEdit's own cap of
+// 32767) come back from "Applica" whole; the number's typing rules hold.
+TEST_F(CfgAllarmiTest, StoredTextsLongerThanTheirFieldsAreShownAndSavedWhole) {
+    Settings.SMS_NumeroCellulare = "+39 333 1234567 interno 12";
+    Settings.SMS_UserName = std::string(300, 'u');
+    Settings.SMS_Password = std::string(300, 'p');
+    Settings.Mail_Indirizzo = std::string(300, 'a') + "@example.invalid";
+    Settings.Mail_ServerSMTP = "smtp." + std::string(40000, 's') + ".invalid";
+    Settings.DuarataAllarmeSonoro = INT32_MAX;
+    const TSettings loaded = Settings;
+    TCfgAllarmi& d = Open();
+    EXPECT_EQ(d.Edit2->text().toStdString(), loaded.SMS_NumeroCellulare);
+    EXPECT_EQ(d.Edit8->text().toStdString(), loaded.Mail_ServerSMTP);
+    d.OKBtn->click();
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    Settings = TSettings();
+    LoadSettings();
+    EXPECT_EQ(Settings.SMS_NumeroCellulare, loaded.SMS_NumeroCellulare);
+    EXPECT_EQ(Settings.SMS_UserName, loaded.SMS_UserName);
+    EXPECT_EQ(Settings.SMS_Password, loaded.SMS_Password);
+    EXPECT_EQ(Settings.Mail_Indirizzo, loaded.Mail_Indirizzo);
+    EXPECT_EQ(Settings.Mail_ServerSMTP, loaded.Mail_ServerSMTP);
+    EXPECT_EQ(Settings.DuarataAllarmeSonoro, INT32_MAX);
+
+    TCfgAllarmi& again = Open();
+    again.Edit2->end(false);
+    QTest::keyClicks(again.Edit2, "9");
+    again.Edit2->insert(QStringLiteral("x"));
+    EXPECT_EQ(again.Edit2->text().toStdString(), loaded.SMS_NumeroCellulare);
+    again.Edit2->selectAll();
+    again.Edit2->insert(QStringLiteral("+39 333"));  // no more than the stored text's own
+    EXPECT_EQ(again.Edit2->text(), "+39 333");
+    again.Edit2->selectAll();
+    QTest::keyClicks(again.Edit2, QString(25, QLatin1Char('3')));
+    EXPECT_EQ(again.Edit2->text(), QString(20, QLatin1Char('3')));
+}
+
+// Numbers past their fields' digits meet the checks of "Applica" as they
+// are: out of range they get their message, in range they are kept.
+TEST_F(CfgAllarmiTest, StoredNumbersPastTheirFieldsMeetTheirChecksUncut) {
+    Settings.SMS_MaxUnoOgni = 12345;
+    Settings.Mail_MaxUnoOgni = 1440;
+    Settings.RegAvi_DurataRegistrazione = 123456;
+    Settings.RegAvi_MaxUnoOgni = 99999;
+    Settings.Foto_MaxUnoOgni = -1;
+    Settings.File_MaxUnoOgni = 14400;
+    TCfgAllarmi& d = Open();
+    EXPECT_EQ(d.Edit5->text(), "12345");
+    EXPECT_EQ(d.Edit10->text(), "123456");
+    EXPECT_EQ(d.Edit11->text(), "-1");
+    EXPECT_EQ(d.Edit12->text(), "14400");
+
+    struct Step {
+        QLineEdit* field;
+        int page;
+        const char* fix;
+    };
+    const Step steps[] = {{d.Edit5, 1, "5"}, {d.Edit10, 3, "60"}, {d.Edit9, 3, "10"}, {d.Edit11, 4, "0"}, {d.Edit12, 5, "7"}};
+    for (const Step& step : steps) {
+        const std::string name = step.field->objectName().toStdString();
+        const size_t before = boxes_.size();
+        d.OKBtn->click();
+        ASSERT_EQ(boxes_.size(), before + 1) << name;
+        EXPECT_EQ(d.PageControl1->currentIndex(), step.page) << name;
+        EXPECT_EQ(Focused(), step.field) << name;
+        step.field->selectAll();
+        QTest::keyClicks(step.field, QString::fromLatin1(step.fix));
+    }
+    EXPECT_EQ(boxes_[1].text, "La durata della registrazione non è valida.\nInserire un numero compreso tra 1 e 99999.");
+    d.OKBtn->click();
+    EXPECT_EQ(boxes_.size(), 5u);
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_EQ(Settings.SMS_MaxUnoOgni, 5);
+    EXPECT_EQ(Settings.Mail_MaxUnoOgni, 1440);
+    EXPECT_EQ(Settings.RegAvi_DurataRegistrazione, 60);
+    EXPECT_EQ(Settings.RegAvi_MaxUnoOgni, 10);
+    EXPECT_EQ(Settings.Foto_MaxUnoOgni, 0);
+    EXPECT_EQ(Settings.File_MaxUnoOgni, 7);
 }
 
 TEST_F(CfgAllarmiTest, ShowPageFrontsThePageWithItsFocusControl) {
@@ -274,16 +358,38 @@ TEST_F(CfgAllarmiTest, CompressorListsFollowTheSystemAndTickingOneCodecStoresOnl
     EXPECT_EQ(Settings.RegAvi_NomeCodecVideo, video.size() > 1 ? video[1] : "");
 }
 
-TEST_F(CfgAllarmiTest, ShowingTheRecordingPageSelectsTheStoredCodecsAgain) {
+TEST_F(CfgAllarmiTest, ShowingTheRecordingPageAgainKeepsTheChosenCodecs) {
     const auto video = Names(platform::EnumerateDevices(platform::DeviceCategory::VideoCompressor));
-    if (video.size() < 2) GTEST_SKIP() << "fewer than two video encoders installed";
+    const auto audio = Names(platform::EnumerateDevices(platform::DeviceCategory::AudioCompressor));
+    if (video.size() < 2 || audio.size() < 2) GTEST_SKIP() << "fewer than two encoders of a kind installed";
     Settings.RegAvi_NomeCodecVideo = video[0];
+    Settings.RegAvi_NomeCodecAudio = audio[0];
+    Settings.RegAvi_RegistraAudio = true;
     TCfgAllarmi& d = Open();
     d.ShowPage(3);
+    EXPECT_EQ(d.ComboBox1->currentIndex(), 0);
     d.ComboBox1->setCurrentIndex(1);
+    d.ComboBox2->setCurrentIndex(1);
     d.ShowPage(0);
     d.ShowPage(3);
-    EXPECT_EQ(d.ComboBox1->currentIndex(), 0);
+    EXPECT_EQ(d.ComboBox1->currentIndex(), 1);
+    EXPECT_EQ(d.ComboBox2->currentIndex(), 1);
+
+    // A failed "Applica" fronts the page again; the choice is what is saved.
+    d.Edit10->setText("0");
+    d.OKBtn->click();
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(d.PageControl1->currentIndex(), 3);
+    EXPECT_EQ(d.ComboBox1->currentText().toStdString(), video[1]);
+    EXPECT_EQ(d.ComboBox2->currentText().toStdString(), audio[1]);
+    d.Edit10->setText("30");
+    d.OKBtn->click();
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    Settings = TSettings();
+    LoadSettings();
+    EXPECT_EQ(Settings.RegAvi_NomeCodecVideo, video[1]);
+    EXPECT_EQ(Settings.RegAvi_NomeCodecAudio, audio[1]);
+    EXPECT_EQ(Settings.RegAvi_DurataRegistrazione, 30);
 }
 
 TEST_F(CfgAllarmiTest, EscStoresNothingAndApplicaSavesEverything) {

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 #include <tuple>
 
 namespace {
@@ -178,6 +179,65 @@ TEST_F(ImpoConneTest, OkWithoutChangesStoresAndSavesWhatWasLoaded) {
     LoadSettings();
     EXPECT_EQ(ConnFields(Settings), loaded);
     EXPECT_EQ(Settings.DimMaxLog, 7);
+}
+
+// Texts past the fields' 100 characters (one past QLineEdit's own cap of
+// 32767) and a port past its 5 digits come back from OK whole.
+TEST_F(ImpoConneTest, StoredTextsLongerThanTheirFieldsAreShownAndStoredWhole) {
+    Settings.Conn_AttivaConnessione = true;
+    Settings.Conn_Username = std::string(300, 'u');
+    Settings.Conn_Password = std::string(150, 'p');
+    Settings.Conn_UsaProxy = true;
+    Settings.Conn_ProxyServer = "proxy." + std::string(40000, 'x') + ".invalid";
+    Settings.Conn_ProxyPorta = "123456789";
+    Settings.Conn_ProxyAuth = true;
+    Settings.Conn_ProxyUsername = std::string(101, 'n');
+    Settings.Conn_ProxyPassword = "pass word " + std::string(200, 'w');
+    const auto loaded = ConnFields(Settings);
+    TImpoConne& d = Open();
+    EXPECT_EQ(d.Edit1->text().toStdString(), Settings.Conn_ProxyServer);
+    EXPECT_EQ(d.Edit2->text(), "123456789");
+    EXPECT_EQ(d.Edit5->text().size(), 300);
+    QTest::mouseClick(d.OKBtn, Qt::LeftButton);
+    EXPECT_EQ(ConnFields(Settings), loaded);
+    Settings = TSettings();
+    LoadSettings();
+    EXPECT_EQ(ConnFields(Settings), loaded);
+}
+
+// The 100 characters stay a typing limit: a longer stored text may only get
+// shorter, undo included, and a retyped one stops at 100; the port at 5.
+TEST_F(ImpoConneTest, LongStoredTextsOnlyGetShorterAndTypingStopsAtTheLimit) {
+    Settings.Conn_AttivaConnessione = true;
+    Settings.Conn_Username = std::string(120, 'u');
+    Settings.Conn_UsaProxy = true;
+    Settings.Conn_ProxyPorta = "123456";
+    TImpoConne& d = Open();
+    d.Edit5->end(false);
+    QTest::keyClicks(d.Edit5, "ab");
+    EXPECT_EQ(d.Edit5->text().size(), 120);
+    QTest::keyClick(d.Edit5, Qt::Key_Backspace);
+    QTest::keyClick(d.Edit5, Qt::Key_Backspace);
+    QTest::keyClicks(d.Edit5, "ab");
+    EXPECT_EQ(d.Edit5->text(), QString(118, QLatin1Char('u')));
+    while (d.Edit5->isUndoAvailable()) d.Edit5->undo();
+    EXPECT_EQ(d.Edit5->text(), QString(120, QLatin1Char('u')));
+    QTest::keyClicks(d.Edit5, "ab");
+    d.Edit5->insert(QStringLiteral("pasted"));
+    EXPECT_EQ(d.Edit5->text(), QString(120, QLatin1Char('u')));
+    d.Edit5->selectAll();
+    QTest::keyClicks(d.Edit5, QString(130, QLatin1Char('v')));
+    EXPECT_EQ(d.Edit5->text(), QString(100, QLatin1Char('v')));
+
+    d.Edit2->end(false);
+    QTest::keyClicks(d.Edit2, "7");
+    EXPECT_EQ(d.Edit2->text(), "123456");
+    d.Edit2->selectAll();
+    QTest::keyClicks(d.Edit2, "8080808");
+    EXPECT_EQ(d.Edit2->text(), "80808");
+    QTest::mouseClick(d.OKBtn, Qt::LeftButton);
+    EXPECT_EQ(Settings.Conn_Username, std::string(100, 'v'));
+    EXPECT_EQ(Settings.Conn_ProxyPorta, "80808");
 }
 
 TEST_F(ImpoConneTest, AnnullaStoresNothingAndHelpOpensItsPage) {

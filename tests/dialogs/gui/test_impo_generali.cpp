@@ -105,6 +105,30 @@ TEST_F(ImpoGeneraliTest, StartEntryIsWrittenOnlyWhenTheBoxChanges) {
     EXPECT_FALSE(Settings.EsecuzioneAutomatica);
 }
 
+// A stored size that is no digits-only text is shown and stored as it is,
+// and no key or paste adds another character that is not a digit.
+TEST_F(ImpoGeneraliTest, AStoredNegativeSizeStaysAndTheFieldStillTakesOnlyDigits) {
+    Settings.DimMaxLog = -1;
+    Confirm([](TImpoGenerali& dlg) {
+        EXPECT_EQ(dlg.Edit1->text(), "-1");
+        dlg.Edit1->end(false);
+        dlg.Edit1->insert(QStringLiteral("x"));
+        QTest::keyClicks(dlg.Edit1, "-");
+        EXPECT_EQ(dlg.Edit1->text(), "-1");
+    });
+    EXPECT_EQ(Settings.DimMaxLog, -1);
+
+    Confirm([](TImpoGenerali& dlg) {
+        dlg.Edit1->end(false);
+        dlg.Edit1->insert(QStringLiteral("2x"));
+        QTest::keyClick(dlg.Edit1, Qt::Key_Home);
+        QTest::keyClick(dlg.Edit1, Qt::Key_Delete);
+        QTest::keyClicks(dlg.Edit1, "5");
+        EXPECT_EQ(dlg.Edit1->text(), "51");
+    });
+    EXPECT_EQ(Settings.DimMaxLog, 51);
+}
+
 TEST_F(ImpoGeneraliTest, SizeAndSwitchesAreStoredAndSurviveARestart) {
     Confirm([](TImpoGenerali& dlg) { dlg.Edit1->clear(); });
     EXPECT_EQ(Settings.DimMaxLog, 1);

@@ -141,6 +141,64 @@ TEST_F(ImpoMonitoraggioTest, AFailureBringsItsPageForwardAndFocusesTheField) {
     EXPECT_EQ(Settings.NumMinRumoriPerAvviso, 1);
 }
 
+// A stored value is shown whole, however long; OK answers one past its
+// field's bounds with the field's message instead of storing a cut copy,
+// and the field's length stays a limit on typing.
+TEST_F(ImpoMonitoraggioTest, StoredValuesPastTheFieldsAreShownWholeAndOkAnswersThemWithTheirMessages) {
+    Settings.AttesaPerCalibrazioneVideo = 12345;
+    Settings.NumMinMovimentiPerAvviso = 999;
+    Settings.AttesaPerCalibrazioneAudio = -1;
+    Settings.NumMinRumoriPerAvviso = 1000;
+    TImpoMonitoraggio& d = Open();
+    EXPECT_EQ(d.Edit1->text(), "12345");
+    EXPECT_EQ(d.Edit2->text(), "999");
+    EXPECT_EQ(d.Edit3->text(), "-1");
+    EXPECT_EQ(d.Edit4->text(), "1000");
+
+    Ok();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_THAT(boxes[0].text, ::testing::HasSubstr("minore di 10000."));
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(d.PageControl1->currentWidget(), d.TabSheet1);
+    EXPECT_EQ(QApplication::focusWidget(), d.Edit1);
+    EXPECT_EQ(Settings.AttesaPerCalibrazioneVideo, 12345);
+
+    // Keys neither lengthen the long text nor type past the field's 4 digits.
+    d.Edit1->end(false);
+    QTest::keyClicks(d.Edit1, "6");
+    EXPECT_EQ(d.Edit1->text(), "12345");
+    d.Edit1->selectAll();
+    QTest::keyClicks(d.Edit1, "98765");
+    EXPECT_EQ(d.Edit1->text(), "9876");
+    Ok();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_THAT(boxes[1].text, ::testing::HasSubstr("minore di 10000."));
+    EXPECT_EQ(d.PageControl1->currentWidget(), d.TabSheet2);
+    EXPECT_EQ(QApplication::focusWidget(), d.Edit3);
+    EXPECT_EQ(Settings.AttesaPerCalibrazioneVideo, 9876);
+    EXPECT_EQ(Settings.NumMinMovimentiPerAvviso, 999);  // as loaded
+    EXPECT_EQ(Settings.AttesaPerCalibrazioneAudio, -1);
+
+    QTest::keyClicks(d.Edit3, "-");  // a minus is no key of this field
+    EXPECT_EQ(d.Edit3->text(), "-1");
+    d.Edit3->selectAll();
+    QTest::keyClicks(d.Edit3, "20");
+    Ok();
+    ASSERT_EQ(boxes.size(), 3u);
+    EXPECT_THAT(boxes[2].text, ::testing::HasSubstr("minore di 1000."));
+    EXPECT_EQ(QApplication::focusWidget(), d.Edit4);
+    EXPECT_EQ(Settings.NumMinRumoriPerAvviso, 1000);
+
+    d.Edit4->selectAll();
+    QTest::keyClicks(d.Edit4, "7777");
+    EXPECT_EQ(d.Edit4->text(), "777");
+    Ok();
+    EXPECT_EQ(boxes.size(), 3u);
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_EQ(Settings.AttesaPerCalibrazioneAudio, 20);
+    EXPECT_EQ(Settings.NumMinRumoriPerAvviso, 777);
+}
+
 TEST_F(ImpoMonitoraggioTest, EachDefaultsButtonResetsOnlyItsOwnPage) {
     TImpoMonitoraggio& d = Open();
     for (QLineEdit* e : {d.Edit1, d.Edit2, d.Edit3, d.Edit4}) e->setText("9");
