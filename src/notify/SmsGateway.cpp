@@ -313,6 +313,7 @@ std::optional<platform::MessageBoxRequest> EsitoVerificaCredito(const std::strin
     return std::nullopt;
 }
 
-bool AcquistaSMS(const GatewayFields& fields) { return platform::ShellOpen(UrlAcquistaSMS(fields)); }
+// The address holds the SMS password: it must not show in the process list.
+bool AcquistaSMS(const GatewayFields& fields) { return platform::ShellOpenPrivately(UrlAcquistaSMS(fields)); }
 
 }  // namespace notify

@@ -124,8 +124,9 @@ std::string RichiestaGateway(HttpClient& http, const TSettings& settings, const 
 std::string ChiediCredito(HttpClient& http, const TSettings& settings, const GatewayFields& fields);
 std::optional<platform::MessageBoxRequest> EsitoVerificaCredito(const std::string& answer);
 
-// "Acquista SMS": the az=3 address opened in the web browser. False when
-// nothing could be started.
+// "Acquista SMS": the az=3 address opened in the web browser, through a
+// private page, so the password is on no command line. False when nothing
+// could be started.
 bool AcquistaSMS(const GatewayFields& fields);
 
 }  // namespace notify
