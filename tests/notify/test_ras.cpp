@@ -276,6 +276,27 @@ TEST_F(ShippedLibrary, AProfileAlreadyUpCountsAsDialledWithoutBeingTouched) {
     EXPECT_EQ(Calls().back(), " [--wait] [30] [connection] [down] [id] [VPN:lavoro]");
 }
 
+// The two notification workers dial at once: the second waits for the
+// first and finds the line up, rather than bringing it up a second time.
+TEST_F(ShippedLibrary, TwoDialsAtOnceBringTheProfileUpOnce) {
+    WriteFile(dir / "holdup", "");
+    uintptr_t handles[2] = {0, 0};
+    std::thread first([&] { handles[0] = ComponiConnessione("Casa", "", ""); });
+    while (ReadFile(dir / "argv.log").find("[up]") == std::string::npos) std::this_thread::yield();
+    std::thread second([&] { handles[1] = ComponiConnessione("Casa", "", ""); });
+    // Room for the second dial to reach nmcli, were it not held back.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::remove((dir / "holdup").c_str());
+    first.join();
+    second.join();
+
+    EXPECT_NE(handles[0], 0u);
+    EXPECT_EQ(handles[1], handles[0]);
+    size_t ups = 0;
+    for (const auto& call : Calls()) ups += call.find("[up]") != std::string::npos;
+    EXPECT_EQ(ups, 1u) << ReadFile(dir / "argv.log");
+}
+
 TEST_F(ShippedLibrary, TheUserNameGoesIntoTheProfileForThisDialOnly) {
     struct Case {
         const char* type;

@@ -17,7 +17,8 @@ inline void WriteScript(const std::string& path, const std::string& script) {
 
 // dir/nmcli logs each call's arguments as "[a] [b] ..." to dir/argv.log,
 // copies a passwd-file's mode and text into dir/secrets.log, and exits with
-// the code in dir/exitcode; while dir/hang exists it sleeps first. It prints
+// the code in dir/exitcode; while dir/hang exists it sleeps first, and while
+// dir/holdup exists a profile being brought up is not up yet. It prints
 // dir/profiles for a listing, dir/active for a listing of the active
 // profiles and dir/type for a profile's type. Like NetworkManager it keeps
 // dir/active: a profile brought up joins it, one brought down leaves it.
@@ -39,7 +40,7 @@ inline void WriteFakeNmcli(const std::string& dir) {
                 "  *'connection show --active') /bin/cat " + dir + "/active 2>/dev/null ;;\n"
                 "  *'connection.type connection show id '*) /bin/cat " + dir + "/type 2>/dev/null ;;\n"
                 "  *'connection show') /bin/cat " + dir + "/profiles 2>/dev/null ;;\n"
-                "  *'connection up id '*) printf '%s\\n' \"$6\" | /bin/sed 's/[\\\\:]/\\\\&/g' >> " + dir +
+                "  *'connection up id '*) while [ -f " + dir + "/holdup ]; do /bin/sleep 0.05; done; printf '%s\\n' \"$6\" | /bin/sed 's/[\\\\:]/\\\\&/g' >> " + dir +
                     "/active ;;\n"
                 "  *'connection down id '*) printf '%s\\n' \"$6\" | /bin/sed 's/[\\\\:]/\\\\&/g' > " + dir +
                     "/gone; /bin/grep -vxF -f " + dir + "/gone " + dir + "/active > " + dir + "/active.new; "

@@ -181,6 +181,8 @@ private:
     std::string path_;
 };
 
+std::mutex dialMutex;  // held by RasDialA from the check to the end of the dial
+
 // True when NetworkManager has `profile` up already. A listing that fails
 // says nothing: the dial then goes ahead and reports what nmcli says.
 bool IsActive(const std::string& profile) {
@@ -276,6 +278,9 @@ RAS_EXPORT DWORD RasDialA(LPRASDIALEXTENSIONS, LPCSTR phoneBook, LPRASDIALPARAMS
 
     // Bringing an active profile up again would drop the line under whoever
     // is using it (the other notification worker, say): it counts as dialled.
+    // One dial at a time, so a second dial waits for the first and then
+    // finds the profile up instead of bringing it up beside it.
+    std::lock_guard<std::mutex> oneDial(dialMutex);
     if (IsActive(profile)) {
         *connection = reinterpret_cast<HRASCONN>(RememberLine(profile));
         return ERROR_SUCCESS;
