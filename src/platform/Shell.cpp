@@ -132,7 +132,7 @@ struct PrivatePage {
     std::string path;
     std::chrono::steady_clock::time_point made;
 };
-std::mutex pagesMutex;              // guards pages; any thread may open a page
+std::mutex pagesMutex;  // guards pages; any thread may open a page
 std::vector<PrivatePage> pages;
 
 void RemovePage(const PrivatePage& page) {
@@ -230,7 +230,8 @@ PrivatePage MakePage(const std::string& url) {
 
 bool ShellOpenPrivately(const std::string& url) {
     RemoveOldPages();
-    if (!IsUrl(url)) return false;
+    const std::string scheme = Lower(url.substr(0, 8));
+    if (scheme.rfind("http://", 0) != 0 && scheme.rfind("https://", 0) != 0) return false;
     PrivatePage page = MakePage(url);
     if (page.path.empty()) {
         std::fprintf(stderr, "Oculara: impossibile preparare la pagina per aprire l'indirizzo\n");

@@ -168,6 +168,7 @@ TEST_F(ShellOpenTest, APrivatePageThatCannotBeOpenedIsNotLeftBehind) {
     Install("xdg-open");
     EXPECT_FALSE(platform::ShellOpenPrivately("/etc/passwd"));  // only addresses
     EXPECT_FALSE(platform::ShellOpenPrivately("javascript:alert(1)"));
+    EXPECT_FALSE(platform::ShellOpenPrivately("file:///etc/passwd"));
     EXPECT_TRUE(calls.empty());
     EXPECT_TRUE(std::filesystem::is_empty(run));
 }

@@ -1,6 +1,7 @@
 // librasapi32.so: the Remote Access entry points over NetworkManager. The
 // phone book is the list of connection profiles, dialling an entry brings
-// its profile up and hanging up brings it down, each through nmcli.
+// its profile up (or finds it up already) and hanging up brings it down,
+// each through nmcli.
 
 #include "RasApi.h"
 #include "RunProgram.h"
