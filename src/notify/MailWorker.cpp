@@ -19,6 +19,11 @@ constexpr const char* kLogTimeFormat = "d/m/yy hh:nn:ss";
 constexpr const char* kSentText = "Inviata notifica tramite posta elettronica.";
 constexpr const char* kFailedText =
     "Impossibile inviare la mail. Impossibile stabilire la connessione con il server di posta in uscita!";
+// The failure row above is the same whatever went wrong; this second row
+// says what, in the event list where the user looks, not on a stderr that
+// a desktop start hides.
+constexpr const char* kDetailPrefix = "Dettaglio dell'errore: ";
+constexpr size_t kMaxDetail = 300;  // a server's reply is the peer's text: bounded
 constexpr unsigned kMaxTemporaryNumber = 100000;  // an unwritable folder must not loop for ever
 constexpr off_t kMaxAttachment = 64 * 1024 * 1024;
 
@@ -61,6 +66,16 @@ bool ReadAttachment(const std::string& path, std::vector<uint8_t>& out) {
 std::string BaseName(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// ASCII only: the text may come from the server and need not be valid UTF-8.
+// Line breaks are left to the log, which makes every row one line.
+std::string DetailText(const std::string& error) {
+    std::string text = kDetailPrefix;
+    for (size_t i = 0; i < error.size() && i < kMaxDetail; ++i)
+        text += static_cast<unsigned char>(error[i]) < 0x80 ? error[i] : '?';
+    if (error.size() > kMaxDetail) text += "...";
+    return text;
 }
 
 void RemoveIfPresent(const std::string& path) {
@@ -160,10 +175,13 @@ void MailWorker::thrdMailRun(const MailJob& job) {
     envelope.from = s.Mail_Indirizzo;
     envelope.recipients = {s.Mail_Indirizzo};
 
-    bool sent = false;
+    SmtpOutcome outcome;
     // A CR or LF in the address or subject refuses the message: it fails like the exchange.
     if (const auto text = ComposeMessage(message, NewMessageStamp(s.Mail_Indirizzo)))
-        sent = SendMail(envelope, *text, hooks_.limits, cancelPipe_[0]).ok;
+        outcome = SendMail(envelope, *text, hooks_.limits, cancelPipe_[0]);
+    else
+        outcome.error = "the address or the subject cannot stand in a message header";
+    const bool sent = outcome.ok;
 
     if (cancelled_.load()) {
         RemoveIfPresent(job.fotoAllegata);
@@ -175,7 +193,10 @@ void MailWorker::thrdMailRun(const MailJob& job) {
                               alarms::IconMail, kSentText);
         oraUltimoInvio_.Set(NowText("yyyymmddhhnn"));
     } else {
-        alarms::WriteLogEntry(NowText(kLogTimeFormat), "Errore", alarms::IconErrore, kFailedText);
+        const std::string now = NowText(kLogTimeFormat);
+        alarms::WriteLogEntry(now, "Errore", alarms::IconErrore, kFailedText);
+        if (!outcome.error.empty())
+            alarms::WriteLogEntry(now, "Errore", alarms::IconErrore, DetailText(outcome.error));
     }
     RemoveIfPresent(job.fotoAllegata);
     EndExchange(job.connection, otherWorkerTag_, [this] { busyTag_.store(0); }, hooks_.hangUpAfter);

@@ -180,7 +180,8 @@ int ProxyPort(const std::string& porta) {
 
 const char* const HttpClient::kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)";
 
-HttpClient::HttpClient(std::chrono::milliseconds timeLimit) : timeLimit_(timeLimit) {
+HttpClient::HttpClient(std::chrono::milliseconds timeLimit, std::chrono::milliseconds deadline)
+    : timeLimit_(timeLimit), deadline_(deadline) {
     GlobalInit();
     CURL* curl = curl_easy_init();
     if (curl) {
@@ -204,6 +205,7 @@ std::string HttpClient::Get(const std::string& url) {
     const std::string target = RequestLineSafe(url);
     const long limitMs = static_cast<long>(std::max<std::chrono::milliseconds::rep>(timeLimit_.count(), 1));
     const long limitSeconds = std::max(1L, (limitMs + 999) / 1000);
+    const long deadlineMs = static_cast<long>(std::max<std::chrono::milliseconds::rep>(deadline_.count(), 1));
 
     curl_slist* headers = nullptr;
     headers = curl_slist_append(headers, "Accept: text/html, */*");
@@ -225,6 +227,7 @@ std::string HttpClient::Get(const std::string& url) {
               Set(curl, CURLOPT_CONNECTTIMEOUT_MS, limitMs) &&
               Set(curl, CURLOPT_LOW_SPEED_LIMIT, 1L) &&
               Set(curl, CURLOPT_LOW_SPEED_TIME, limitSeconds) &&
+              Set(curl, CURLOPT_TIMEOUT_MS, deadlineMs) &&
               Set(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxAnswerBytes)) &&
               Set(curl, CURLOPT_WRITEFUNCTION, OnBody) &&
               Set(curl, CURLOPT_WRITEDATA, &transfer) &&
@@ -310,6 +313,7 @@ std::optional<platform::MessageBoxRequest> EsitoVerificaCredito(const std::strin
     return std::nullopt;
 }
 
-bool AcquistaSMS(const GatewayFields& fields) { return platform::ShellOpen(UrlAcquistaSMS(fields)); }
+// The address holds the SMS password: it must not show in the process list.
+bool AcquistaSMS(const GatewayFields& fields) { return platform::ShellOpenPrivately(UrlAcquistaSMS(fields)); }
 
 }  // namespace notify

@@ -76,11 +76,16 @@ public:
     // this limit: a server that accepts and never answers must not hold the
     // channel's busy mark for ever.
     static constexpr std::chrono::milliseconds kDefaultTimeLimit{60000};
+    // The whole exchange (connect, request, answer, redirects) must end
+    // within this: a gateway that drips its answer byte by byte would pass
+    // every wait above and still hold the channel for as long as it likes.
+    static constexpr std::chrono::milliseconds kDefaultDeadline{60000};
     // A longer answer is a failure, not unbounded memory.
     static constexpr size_t kMaxAnswerBytes = 1048576;
     static const char* const kUserAgent;
 
-    explicit HttpClient(std::chrono::milliseconds timeLimit = kDefaultTimeLimit);
+    explicit HttpClient(std::chrono::milliseconds timeLimit = kDefaultTimeLimit,
+                        std::chrono::milliseconds deadline = kDefaultDeadline);
     ~HttpClient();
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
@@ -91,7 +96,7 @@ public:
     // HTTP/1.0 GET, redirects followed. Blanks and control bytes of the URL,
     // which no request line can carry, travel as %XX; nothing else is
     // touched. The body of a 2xx answer; "" for any failure: no connection,
-    // time limit, broken transfer, error status, an answer over
+    // time limit or deadline, broken transfer, error status, an answer over
     // kMaxAnswerBytes, or Abort.
     std::string Get(const std::string& url);
 
@@ -102,6 +107,7 @@ public:
 private:
     void* curl_ = nullptr;  // CURL*, kept for the cookies
     std::chrono::milliseconds timeLimit_;
+    std::chrono::milliseconds deadline_;
     std::atomic<bool> aborted_{false};
 };
 
@@ -118,8 +124,9 @@ std::string RichiestaGateway(HttpClient& http, const TSettings& settings, const 
 std::string ChiediCredito(HttpClient& http, const TSettings& settings, const GatewayFields& fields);
 std::optional<platform::MessageBoxRequest> EsitoVerificaCredito(const std::string& answer);
 
-// "Acquista SMS": the az=3 address opened in the web browser. False when
-// nothing could be started.
+// "Acquista SMS": the az=3 address opened in the web browser, through a
+// private page, so the password is on no command line. False when nothing
+// could be started.
 bool AcquistaSMS(const GatewayFields& fields);
 
 }  // namespace notify

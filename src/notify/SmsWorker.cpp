@@ -51,11 +51,12 @@ void ThreadSMSRun(const SmsJob& job, HttpClient& http1, TimeStamp& oraUltimoInvi
 }
 
 ThreadSMS::ThreadSMS(std::atomic<int>& tag, const std::atomic<int>& otherWorkerTag,
-                     TimeStamp& oraUltimoInvio, std::chrono::milliseconds timeLimit)
+                     TimeStamp& oraUltimoInvio, std::chrono::milliseconds timeLimit,
+                     std::chrono::milliseconds deadline)
     : tag_(tag),
       otherWorkerTag_(otherWorkerTag),
       oraUltimoInvio_(oraUltimoInvio),
-      http1_(timeLimit),
+      http1_(timeLimit, deadline),
       thread_([this] { Loop(); }) {}
 
 ThreadSMS::~ThreadSMS() {

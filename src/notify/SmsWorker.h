@@ -40,7 +40,8 @@ void ThreadSMSRun(const SmsJob& job, HttpClient& http1, TimeStamp& oraUltimoInvi
 class ThreadSMS {
 public:
     ThreadSMS(std::atomic<int>& tag, const std::atomic<int>& otherWorkerTag, TimeStamp& oraUltimoInvio,
-              std::chrono::milliseconds timeLimit = HttpClient::kDefaultTimeLimit);
+              std::chrono::milliseconds timeLimit = HttpClient::kDefaultTimeLimit,
+              std::chrono::milliseconds deadline = HttpClient::kDefaultDeadline);
     // Drops the runs not yet begun and cuts the exchange under way short
     // (a dial under way still ends on its own).
     ~ThreadSMS();

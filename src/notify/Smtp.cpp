@@ -464,6 +464,17 @@ bool SmtpConnection::SendAll(const std::string& bytes, std::string& error) {
     return true;
 }
 
+namespace {
+
+// The code and the reply's text as the server gave it, lines joined.
+std::string ReplyText(const SmtpReply& reply) {
+    std::string text = std::to_string(reply.code);
+    for (const auto& line : reply.lines) text += " " + line;
+    return text;
+}
+
+}  // namespace
+
 bool SmtpConnection::Command(const std::string& line, std::initializer_list<int> accepted, SmtpReply& reply,
                              std::string& error) {
     reply = SmtpReply{};
@@ -473,8 +484,7 @@ bool SmtpConnection::Command(const std::string& line, std::initializer_list<int>
     reply = *r;
     for (int code : accepted)
         if (code == reply.code) return true;
-    error = line.substr(0, line.find(' ')) + " refused: " + std::to_string(reply.code) +
-            (reply.lines.empty() ? "" : " " + reply.lines.front());
+    error = line.substr(0, line.find(' ')) + " refused: " + ReplyText(reply);
     return false;
 }
 
@@ -504,7 +514,7 @@ SmtpOutcome SendMail(const SmtpEnvelope& envelope, const std::string& message, c
         const auto greeting = c.ReadReply(error);
         if (!greeting) return outcome;
         if (greeting->code != 220) {
-            error = "greeting refused: " + std::to_string(greeting->code);
+            error = "greeting refused: " + ReplyText(*greeting);
             return outcome;
         }
         const std::string me = LocalHostName();
@@ -526,7 +536,7 @@ SmtpOutcome SendMail(const SmtpEnvelope& envelope, const std::string& message, c
         const auto accepted = c.ReadReply(error);
         if (!accepted) return outcome;
         if (accepted->code != 250) {
-            error = "message refused: " + std::to_string(accepted->code);
+            error = "message refused: " + ReplyText(*accepted);
             return outcome;
         }
         outcome.ok = true;

@@ -1,6 +1,7 @@
 #include "platform/Shell.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -120,7 +121,135 @@ bool OpenVolumeControl() {
     return false;
 }
 
+// ---- pages that forward to a secret address
+
+// A browser that is slow to start reads the page only seconds after the
+// opener has returned; older pages have served their purpose.
+constexpr auto kPageLifetime = std::chrono::minutes(2);
+
+struct PrivatePage {
+    std::string folder;  // made for the page alone, mode 0700
+    std::string path;
+    std::chrono::steady_clock::time_point made;
+};
+std::mutex pagesMutex;  // guards pages; any thread may open a page
+std::vector<PrivatePage> pages;
+
+void RemovePage(const PrivatePage& page) {
+    (void)unlink(page.path.c_str());
+    (void)rmdir(page.folder.c_str());
+}
+
+void RemoveOldPages() {
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> lock(pagesMutex);
+    auto old = std::partition(pages.begin(), pages.end(),
+                              [&](const PrivatePage& p) { return now - p.made < kPageLifetime; });
+    std::for_each(old, pages.end(), RemovePage);
+    pages.erase(old, pages.end());
+}
+
+void Remember(PrivatePage page) {
+    static std::once_flag atExit;
+    std::call_once(atExit, [] { std::atexit(RemovePrivatePages); });
+    std::lock_guard<std::mutex> lock(pagesMutex);
+    pages.push_back(std::move(page));
+}
+
+// The per-user runtime folder (private by definition), else the temporary one.
+std::string PageBase() {
+    for (const char* var : {"XDG_RUNTIME_DIR", "TMPDIR"}) {
+        const char* v = std::getenv(var);
+        struct stat st;
+        if (v && *v == '/' && stat(v, &st) == 0 && S_ISDIR(st.st_mode) && access(v, W_OK | X_OK) == 0) return v;
+    }
+    return "/tmp";
+}
+
+std::string HtmlEscaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&#39;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+// The address travels byte for byte: the gateway's query is in Windows-1252,
+// and a page in that encoding sends its bytes on unchanged. The script reads
+// the link back from the page, so the address is never script text.
+std::string ForwardingPage(const std::string& url) {
+    const std::string href = HtmlEscaped(url);
+    return "<!DOCTYPE html>\n<html><head><meta charset=\"windows-1252\">\n"
+           "<meta name=\"referrer\" content=\"no-referrer\">\n"
+           "<meta http-equiv=\"refresh\" content=\"0;url=" + href + "\">\n"
+           "<title>Oculara</title></head>\n<body>\n<p><a id=\"destinazione\" href=\"" + href +
+           "\">Continua</a></p>\n"
+           "<script>location.replace(document.getElementById(\"destinazione\").href);</script>\n"
+           "</body></html>\n";
+}
+
+bool WriteWhole(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// A fresh private folder with the page in it; an empty path on failure.
+PrivatePage MakePage(const std::string& url) {
+    PrivatePage page;
+    std::string folder = PageBase() + "/oculara-XXXXXX";
+    if (!mkdtemp(folder.data())) return page;  // mode 0700
+    const std::string path = folder + "/acquista.html";
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    bool ok = fd >= 0 && WriteWhole(fd, ForwardingPage(url));
+    if (fd >= 0) ok = close(fd) == 0 && ok;
+    if (!ok) {
+        (void)unlink(path.c_str());
+        (void)rmdir(folder.c_str());
+        return page;
+    }
+    page.folder = folder;
+    page.path = path;
+    page.made = std::chrono::steady_clock::now();
+    return page;
+}
+
 }  // namespace
+
+bool ShellOpenPrivately(const std::string& url) {
+    RemoveOldPages();
+    const std::string scheme = Lower(url.substr(0, 8));
+    if (scheme.rfind("http://", 0) != 0 && scheme.rfind("https://", 0) != 0) return false;
+    PrivatePage page = MakePage(url);
+    if (page.path.empty()) {
+        std::fprintf(stderr, "Oculara: impossibile preparare la pagina per aprire l'indirizzo\n");
+        return false;
+    }
+    if (!OpenWithDefaultHandler(page.path)) {
+        RemovePage(page);
+        return false;
+    }
+    Remember(std::move(page));
+    return true;
+}
+
+void RemovePrivatePages() {
+    std::lock_guard<std::mutex> lock(pagesMutex);
+    std::for_each(pages.begin(), pages.end(), RemovePage);
+    pages.clear();
+}
 
 void SetSpawnForTests(SpawnFn spawn) {
     std::lock_guard<std::mutex> lock(spawnMutex);

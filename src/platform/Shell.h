@@ -18,6 +18,15 @@ using SpawnFn = std::function<bool(const std::vector<std::string>& argv)>;
 // be started (the caller decides whether to report it).
 bool ShellOpen(const std::string& file, const std::string& parameters = "");
 
+// Opens `url`, which holds a secret (a password in its query), in the
+// default browser without putting it on any command line, where every local
+// user could read it: the browser is handed a page, readable by this user
+// alone, that forwards it to the address. False when nothing could be
+// started. The pages are removed a while later and at exit.
+bool ShellOpenPrivately(const std::string& url);
+// Removes every page made so far (also run at exit).
+void RemovePrivatePages();
+
 // Where the shell looks for helper programs; tests replace both.
 void SetSpawnForTests(SpawnFn spawn);  // empty function restores the real one
 bool SpawnDetached(const std::vector<std::string>& argv);

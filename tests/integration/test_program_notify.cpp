@@ -215,6 +215,33 @@ TEST_F(ProgramNotify, AnIntruderGivesOneSmsAndOneMailWithTheFrame) {
     StopCleanly();
 }
 
+TEST_F(ProgramNotify, ARefusedMailIsExplainedInTheRowAfterTheFailure) {
+    REQUIRE_AIOSMTPD(smtp, "550 5.7.1 Relaying denied");
+    LocalGateway gateway(testsupport::Always(kGatewayAnswer));
+    program_.env["OCULARA_SMS_GATEWAY"] = gateway.Address();
+    program_.env["OCULARA_SMTP_PORT"] = std::to_string(smtp.port());
+    WriteHive(program_, NotifyValues(/*mail=*/true));
+    program_.Start();
+
+    const std::string failed =
+        "\tErrore\tImpossibile inviare la mail. Impossibile stabilire la connessione con il server di posta in "
+        "uscita!\r\n";
+    const std::string detail = "\tErrore\tDettaglio dell'errore: RCPT refused: 550 5.7.1 Relaying denied\r\n";
+    const bool logged = integration::WaitFor([&] { return LogHas(detail) && LogHas(kSmsSent); }, 60s);
+    const std::string log = Log();
+    ASSERT_TRUE(logged) << log << smtp.log();
+    // The failure row as ever, and right after it, stamped alike, the reason.
+    const size_t at = log.find(failed);
+    ASSERT_NE(at, std::string::npos) << log;
+    const size_t lineStart = log.rfind('\n', at) + 1;
+    const std::string stamp = log.substr(lineStart, at - lineStart);
+    EXPECT_EQ(log.find(stamp + detail), at + failed.size()) << log;
+    EXPECT_EQ(smtp.MessageCount(), 0);
+    EXPECT_EQ(Log().find(kMailSent), std::string::npos);
+    ExpectNoTemporaryPhoto();
+    StopCleanly();
+}
+
 TEST_F(ProgramNotify, ThroughTinyproxyWithBasicAuthentication) {
     testsupport::TempDir proxyDir;
     testsupport::Tinyproxy proxy(proxyDir, "utente", "chiave");
@@ -249,13 +276,21 @@ TEST_F(ProgramNotify, DialUpIsHungUpOnceByTheWorkerThatEndsLast) {
     const std::string calls = home_ / "nmcli.log";
     const std::string smsAnswered = home_ / "sms-answered";
     std::filesystem::create_directories(fakebin);
-    // Every call is logged with what had gone out by then.
+    const std::string up = home_ / "nmcli-up";
+    // Every call is logged with what had gone out by then. Like
+    // NetworkManager it knows whether the profile (a mobile one) is up.
     testsupport::WriteFile(fakebin + "/nmcli",
                            "#!/bin/sh\n"
                            "sms=no; mail=no\n"
                            "[ -e " + smsAnswered + " ] && sms=yes\n"
                            "[ -e " + smtp.folder() + "/envelope0.json ] && mail=yes\n"
                            "echo \"$* | sms=$sms mail=$mail\" >> " + calls + "\n"
+                           "case \"$*\" in\n"
+                           "  *'connection show --active') [ -e " + up + " ] && echo Prova ;;\n"
+                           "  *'connection.type connection show id '*) echo gsm ;;\n"
+                           "  *'connection up id '*) : > " + up + " ;;\n"
+                           "  *'connection down id '*) rm -f " + up + " ;;\n"
+                           "esac\n"
                            "exit 0\n");
     ASSERT_EQ(chmod((fakebin + "/nmcli").c_str(), 0755), 0);
 
@@ -272,7 +307,8 @@ TEST_F(ProgramNotify, DialUpIsHungUpOnceByTheWorkerThatEndsLast) {
     program_.env["OCULARA_SMTP_PORT"] = std::to_string(smtp.port());
     Values values = NotifyValues(/*mail=*/true);
     values.insert(values.end(),
-                  {{"Conn_AttivaConnessione", "1"}, {"Conn_NomeConnessione", "Prova"}, {"Conn_Disconnetti", "1"}});
+                  {{"Conn_AttivaConnessione", "1"}, {"Conn_NomeConnessione", "Prova"}, {"Conn_Disconnetti", "1"},
+                   {"Conn_Username", "mario"}});
     WriteHive(program_, values);
     program_.Start();
 
@@ -287,16 +323,19 @@ TEST_F(ProgramNotify, DialUpIsHungUpOnceByTheWorkerThatEndsLast) {
     std::vector<std::string> lines;
     std::istringstream in(ReadFile(calls));
     for (std::string line; std::getline(in, line);) lines.push_back(line);
-    size_t ups = 0;
+    size_t ups = 0, userNames = 0;
     std::vector<std::string> downs;
     for (const auto& line : lines) {
+        userNames += line.find("connection modify --temporary id Prova gsm.username mario |") != std::string::npos;
         if (line.find("connection up id Prova") != std::string::npos) {
             ++ups;
             EXPECT_TRUE(downs.empty()) << "dialled after the hang-up: " << line;
         }
         if (line.find("connection down") != std::string::npos) downs.push_back(line);
     }
-    EXPECT_GE(ups, 1u) << ReadFile(calls);
+    // Both workers dial; the second finds the line up and leaves it be.
+    EXPECT_EQ(ups, 1u) << ReadFile(calls);
+    EXPECT_EQ(userNames, 1u) << ReadFile(calls);
     ASSERT_EQ(downs.size(), 1u) << ReadFile(calls);
     EXPECT_NE(downs[0].find("connection down id Prova | sms=yes mail=yes"), std::string::npos)
         << "hung up before both went out: " << downs[0];

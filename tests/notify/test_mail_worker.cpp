@@ -37,6 +37,7 @@ namespace {
 constexpr const char* kSent = "Inviata notifica tramite posta elettronica.";
 constexpr const char* kFailed =
     "Impossibile inviare la mail. Impossibile stabilire la connessione con il server di posta in uscita!";
+const std::string kDetail = "Dettaglio dell'errore: ";
 
 // ---------------------------------------------------------------- scripted server
 
@@ -248,13 +249,18 @@ protected:
         return names;
     }
 
-    void ExpectOneErrorAndCleanUp(const std::string& what) {
+    // The fixed failure row, then a row of the same kind with what went wrong.
+    void ExpectTheErrorRowsAndCleanUp(const std::string& what, const std::string& detail) {
         const auto rows = Rows();
-        ASSERT_EQ(rows.size(), 1u) << what;
-        EXPECT_EQ(rows[0].type, "Errore") << what;
-        EXPECT_EQ(rows[0].icon, alarms::IconErrore) << what;
+        ASSERT_EQ(rows.size(), 2u) << what;
+        for (const auto& row : rows) {
+            EXPECT_EQ(row.type, "Errore") << what;
+            EXPECT_EQ(row.icon, alarms::IconErrore) << what;
+            EXPECT_EQ(row.dateTime, "1/2/24 10:05:07") << what;
+        }
         EXPECT_EQ(rows[0].description, kFailed) << what;
-        EXPECT_EQ(rows[0].dateTime, "1/2/24 10:05:07") << what;
+        EXPECT_EQ(rows[1].description.rfind(kDetail, 0), 0u) << what << ": " << rows[1].description;
+        EXPECT_NE(rows[1].description.find(detail), std::string::npos) << what << ": " << rows[1].description;
         EXPECT_EQ(stamp_.Get(), "202401010000") << what;
         EXPECT_TRUE(TempPhotos().empty()) << what;
         EXPECT_EQ(busy_.load(), 0) << what;
@@ -354,6 +360,18 @@ TEST_F(MailWorkerTest, WithoutMonitoringOrWithoutTheSwitchTheMailIsPlainText) {
     for (const auto& r : rows) EXPECT_EQ(r.description, kSent);
 }
 
+TEST_F(MailWorkerTest, ARefusedMailSaysInASecondRowWhatTheServerAnswered) {
+    REQUIRE_AIOSMTPD(server, "550 5.7.1 Relaying denied");
+    auto worker = MakeWorker();
+    Send(*worker, server.port());
+
+    EXPECT_EQ(server.MessageCount(), 0);
+    EXPECT_EQ(server.Commands().back(), "RCPT TO:<casa@example.org>") << server.log();
+    ExpectTheErrorRowsAndCleanUp("refused recipient", "");
+    ASSERT_EQ(Rows().size(), 2u);
+    EXPECT_EQ(Rows()[1].description, kDetail + "RCPT refused: 550 5.7.1 Relaying denied");
+}
+
 TEST_F(MailWorkerTest, RefusedEhloFallsBackToHelo) {
     ScriptedServer server(ScriptedServer::Mode::RefuseEhlo);
     auto worker = MakeWorker();
@@ -379,7 +397,7 @@ TEST_F(MailWorkerTest, UnreachableOrHungServerLogsOneErrorAndDeletesThePhoto) {
         auto worker = MakeWorker(hooks);
         Send(*worker, ClosedPort());
         EXPECT_TRUE(photoDuringRun);
-        ExpectOneErrorAndCleanUp("closed port");
+        ExpectTheErrorRowsAndCleanUp("closed port", "connect: Connection refused");
     }
     alarms::TheEventLog().ClearRows();
     {
@@ -389,7 +407,7 @@ TEST_F(MailWorkerTest, UnreachableOrHungServerLogsOneErrorAndDeletesThePhoto) {
         Send(*worker, hung.port());
         EXPECT_TRUE(photoDuringRun);
         EXPECT_EQ(hung.Sessions(), 1);
-        ExpectOneErrorAndCleanUp("hung server");
+        ExpectTheErrorRowsAndCleanUp("hung server", "time limit reached while waiting for a reply");
     }
 }
 
@@ -400,13 +418,16 @@ TEST_F(MailWorkerTest, EmptyOrInjectedFieldsFailWithoutASingleCommand) {
     struct Case {
         const char* what;
         std::function<void()> spoil;
+        const char* detail;
     };
     const std::vector<Case> cases = {
-        {"empty server", [&] { settings_.Mail_ServerSMTP = ""; }},
-        {"empty address", [&] { settings_.Mail_Indirizzo = ""; }},
-        {"address with CR LF", [&] { settings_.Mail_Indirizzo = "casa@example.org>\r\nRCPT TO:<altro@example.org"; }},
-        {"server with LF", [&] { settings_.Mail_ServerSMTP = "127.0.0.1\nQUIT"; }},
-        {"subject with CR LF", [&] { alarms::OggettoMail = "Rumori sospetti\r\nBcc: altro@example.org"; }},
+        {"empty server", [&] { settings_.Mail_ServerSMTP = ""; }, "no usable server name"},
+        {"empty address", [&] { settings_.Mail_Indirizzo = ""; }, "cannot stand in a message header"},
+        {"address with CR LF", [&] { settings_.Mail_Indirizzo = "casa@example.org>\r\nRCPT TO:<altro@example.org"; },
+         "cannot stand in a message header"},
+        {"server with LF", [&] { settings_.Mail_ServerSMTP = "127.0.0.1\nQUIT"; }, "no usable server name"},
+        {"subject with CR LF", [&] { alarms::OggettoMail = "Rumori sospetti\r\nBcc: altro@example.org"; },
+         "cannot stand in a message header"},
     };
     for (const auto& c : cases) {
         settings_ = good;
@@ -414,7 +435,7 @@ TEST_F(MailWorkerTest, EmptyOrInjectedFieldsFailWithoutASingleCommand) {
         alarms::TheEventLog().ClearRows();
         c.spoil();
         Send(*worker, server.port());
-        ExpectOneErrorAndCleanUp(c.what);
+        ExpectTheErrorRowsAndCleanUp(c.what, c.detail);
     }
     EXPECT_EQ(server.Sessions(), 0) << "a refused message must not reach the server at all";
 }

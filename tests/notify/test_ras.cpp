@@ -245,26 +245,109 @@ TEST_F(ShippedLibrary, MoreThanOneHundredProfilesDoNotFit) {
     EXPECT_EQ(size, 101u * 264);
 }
 
-TEST_F(ShippedLibrary, DialBringsTheProfileUpAndHangUpBringsItDown) {
+const std::string kActiveList = " [-t] [-f] [NAME] [connection] [show] [--active]";
+
+TEST_F(ShippedLibrary, DialBringsTheProfileUpOnceAndHangUpBringsItDown) {
     const uintptr_t h = ComponiConnessione("Casa mia", "", "");
     ASSERT_NE(h, 0u);
-    EXPECT_EQ(ComponiConnessione("Casa mia", "", ""), h);  // the same line again
+    // The second worker's dial finds the line up: bringing it up again
+    // would drop it under the first worker's exchange.
+    EXPECT_EQ(ComponiConnessione("Casa mia", "", ""), h);
     EXPECT_EQ(ChiudiConnessione(h), 0);
     EXPECT_EQ(ChiudiConnessione(h), static_cast<int32_t>(ERROR_INVALID_HANDLE));  // already down
     EXPECT_EQ(ChiudiConnessione(0), static_cast<int32_t>(ERROR_INVALID_HANDLE));
-    EXPECT_THAT(Calls(), ElementsAre(" [--wait] [60] [connection] [up] [id] [Casa mia]",
-                                     " [--wait] [60] [connection] [up] [id] [Casa mia]",
+    EXPECT_THAT(Calls(), ElementsAre(kActiveList, " [--wait] [60] [connection] [up] [id] [Casa mia]", kActiveList,
                                      " [--wait] [30] [connection] [down] [id] [Casa mia]"));
     EXPECT_FALSE(testsupport::PathExists(dir / "secrets.log"));
+
+    // Down now: the next dial brings it up again.
+    EXPECT_NE(ComponiConnessione("Casa mia", "", ""), 0u);
+    EXPECT_EQ(Calls().back(), " [--wait] [60] [connection] [up] [id] [Casa mia]");
+}
+
+TEST_F(ShippedLibrary, AProfileAlreadyUpCountsAsDialledWithoutBeingTouched) {
+    WriteFile(dir / "active", "Ufficio\nVPN\\:lavoro\n");
+    const uintptr_t h = ComponiConnessione("VPN:lavoro", "mario", "segreta");
+    EXPECT_NE(h, 0u);
+    EXPECT_THAT(Calls(), ElementsAre(kActiveList));
+    EXPECT_FALSE(testsupport::PathExists(dir / "secrets.log"));
+    // Hanging up is still the user's choice (Disconnetti): it goes down.
+    EXPECT_EQ(ChiudiConnessione(h), 0);
+    EXPECT_EQ(Calls().back(), " [--wait] [30] [connection] [down] [id] [VPN:lavoro]");
+}
+
+// The two notification workers dial at once: the second waits for the
+// first and finds the line up, rather than bringing it up a second time.
+TEST_F(ShippedLibrary, TwoDialsAtOnceBringTheProfileUpOnce) {
+    WriteFile(dir / "holdup", "");
+    uintptr_t handles[2] = {0, 0};
+    std::thread first([&] { handles[0] = ComponiConnessione("Casa", "", ""); });
+    while (ReadFile(dir / "argv.log").find("[up]") == std::string::npos) std::this_thread::yield();
+    std::thread second([&] { handles[1] = ComponiConnessione("Casa", "", ""); });
+    // Room for the second dial to reach nmcli, were it not held back.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::remove((dir / "holdup").c_str());
+    first.join();
+    second.join();
+
+    EXPECT_NE(handles[0], 0u);
+    EXPECT_EQ(handles[1], handles[0]);
+    size_t ups = 0;
+    for (const auto& call : Calls()) ups += call.find("[up]") != std::string::npos;
+    EXPECT_EQ(ups, 1u) << ReadFile(dir / "argv.log");
+}
+
+TEST_F(ShippedLibrary, TheUserNameGoesIntoTheProfileForThisDialOnly) {
+    struct Case {
+        const char* type;
+        const char* property;  // "" when the type takes none
+    };
+    for (const Case& c : {Case{"gsm", "gsm.username"}, Case{"cdma", "cdma.username"},
+                          Case{"pppoe", "pppoe.username"}, Case{"vpn", "vpn.user-name"},
+                          Case{"802-3-ethernet", ""}}) {
+        SCOPED_TRACE(c.type);
+        std::remove((dir / "argv.log").c_str());
+        std::remove((dir / "active").c_str());
+        WriteFile(dir / "type", std::string(c.type) + "\n");
+        ASSERT_NE(ComponiConnessione("Chiavetta", "mario rossi", ""), 0u);
+        std::vector<std::string> expected{kActiveList,
+                                          " [-g] [connection.type] [connection] [show] [id] [Chiavetta]"};
+        if (*c.property)
+            expected.push_back(std::string(" [connection] [modify] [--temporary] [id] [Chiavetta] [") + c.property +
+                               "] [mario rossi]");
+        expected.push_back(" [--wait] [60] [connection] [up] [id] [Chiavetta]");
+        EXPECT_EQ(Calls(), expected);
+    }
+
+    // No user name: the profile's own stays, nothing is asked.
+    std::remove((dir / "argv.log").c_str());
+    std::remove((dir / "active").c_str());
+    ASSERT_NE(ComponiConnessione("Chiavetta", "", ""), 0u);
+    EXPECT_THAT(Calls(), ElementsAre(kActiveList, " [--wait] [60] [connection] [up] [id] [Chiavetta]"));
+}
+
+TEST_F(ShippedLibrary, AUserNameThatCannotBeSetFailsTheDial) {
+    WriteFile(dir / "type", "gsm\n");
+    WriteFile(dir / "exitcode", "10");
+    EXPECT_EQ(ComponiConnessione("Sparita", "mario", "segreta"), 0u);
+    for (const auto& call : Calls()) EXPECT_EQ(call.find("[up]"), std::string::npos) << call;
+    RASDIALPARAMSA p{};
+    p.dwSize = sizeof p;
+    std::strcpy(p.szEntryName, "Sparita");
+    std::strcpy(p.szUserName, "mario");
+    HRASCONN h = nullptr;
+    EXPECT_EQ(dial(nullptr, nullptr, &p, 0, nullptr, &h), ERROR_CANNOT_FIND_PHONEBOOK_ENTRY);
+    EXPECT_EQ(h, nullptr);
 }
 
 TEST_F(ShippedLibrary, APasswordGoesInAPrivateFileThatIsRemovedAfter) {
     ASSERT_NE(ComponiConnessione("Chiavetta", "mario", "se greta"), 0u);
     const std::vector<std::string> calls = Calls();
-    ASSERT_EQ(calls.size(), 1u);
-    const size_t at = calls[0].find("[passwd-file] [");
-    ASSERT_NE(at, std::string::npos) << calls[0];
-    const std::string file = calls[0].substr(at + 15, calls[0].size() - at - 16);
+    ASSERT_EQ(calls.size(), 3u);  // listing, type, then up: the user name of an unknown type is not set
+    const std::string& up = calls.back();
+    const size_t at = up.find("[passwd-file] [");
+    ASSERT_NE(at, std::string::npos) << up;
+    const std::string file = up.substr(at + 15, up.size() - at - 16);
     EXPECT_FALSE(testsupport::PathExists(file));
     const std::string secrets = ReadFile(dir / "secrets.log");
     EXPECT_EQ(secrets.substr(0, 4), "600\n");
@@ -274,16 +357,18 @@ TEST_F(ShippedLibrary, APasswordGoesInAPrivateFileThatIsRemovedAfter) {
 }
 
 TEST_F(ShippedLibrary, FailuresComeBackAsResultCodes) {
+    // A listing of the active profiles that fails says nothing: the dial
+    // goes ahead and reports what bringing the profile up says.
     WriteFile(dir / "exitcode", "10");
     EXPECT_EQ(Dial("Sparita"), ERROR_CANNOT_FIND_PHONEBOOK_ENTRY);
     WriteFile(dir / "exitcode", "4");
     EXPECT_EQ(ComponiConnessione("Casa", "", ""), 0u);
     EXPECT_TRUE(ListaConnessioni().empty());
-    EXPECT_EQ(Calls().size(), 3u);
+    EXPECT_EQ(Calls().size(), 5u);
 
     std::remove((dir / "exitcode").c_str());
     EXPECT_EQ(Dial("a\tb"), ERROR_CANNOT_FIND_PHONEBOOK_ENTRY);  // never reaches nmcli
-    EXPECT_EQ(Calls().size(), 3u);
+    EXPECT_EQ(Calls().size(), 5u);
 
     ScopedEnv fast("OCULARA_NMCLI_TIMEOUT_MS", "200");
     WriteFile(dir / "hang", "");

@@ -66,8 +66,9 @@ protected:
     }
 
     // One job through a fresh worker; the rows and stamp it left.
-    void RunOne(const SmsJob& job, std::chrono::milliseconds limit = HttpClient::kDefaultTimeLimit) {
-        ThreadSMS worker(smsTag, mailTag, stamp, limit);
+    void RunOne(const SmsJob& job, std::chrono::milliseconds limit = HttpClient::kDefaultTimeLimit,
+                std::chrono::milliseconds deadline = HttpClient::kDefaultDeadline) {
+        ThreadSMS worker(smsTag, mailTag, stamp, limit, deadline);
         worker.Start(job);
         worker.WaitIdle();
         EXPECT_EQ(smsTag, 0);
@@ -206,6 +207,20 @@ TEST_F(SmsWorkerTest, TransportFailuresGiveTheOneErrorEntryAndNoStamp) {
     RunOne(Job());
     EXPECT_EQ(LogRows(), std::vector<std::string>{kNoServer});
     EXPECT_EQ(stamp.Get(), TimeStamp::Never);
+}
+
+// Five bytes a second pass every minimum-speed test; only a deadline for
+// the whole exchange frees the channel before the gateway is done.
+TEST_F(SmsWorkerTest, AGatewayDrippingItsAnswerRunsIntoTheDeadline) {
+    LocalGateway::Reply drip{LocalGateway::Action::Drip, Answer("<nr>95</nr>"), 0ms, 200ms};
+    LocalGateway gateway([drip](const HttpRequest&, size_t) { return drip; });
+    ScopedEnv env("OCULARA_SMS_GATEWAY", gateway.Address());
+
+    RunOne(Job(), HttpClient::kDefaultTimeLimit, 1000ms);
+
+    EXPECT_EQ(LogRows(), std::vector<std::string>{kNoServer});
+    EXPECT_EQ(stamp.Get(), TimeStamp::Never);
+    EXPECT_TRUE(gateway.WaitForDripEnd()) << "the client waited for the whole drip";
 }
 
 TEST_F(SmsWorkerTest, AnAnswerOfExactlyTheBoundIsRead) {

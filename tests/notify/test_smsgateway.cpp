@@ -201,10 +201,11 @@ TEST(SmsGatewayCredit, AnswerChoosesTheBox) {
 }
 
 TEST(SmsGatewayCredit, PurchaseOpensTheAz3AddressInTheBrowser) {
-    testsupport::TempDir bin;
+    testsupport::TempDir bin, run;
     testsupport::WriteFile(bin / "xdg-open", "#!/bin/sh\nexit 0\n");
     ASSERT_EQ(::chmod((bin / "xdg-open").c_str(), 0755), 0);
     ScopedEnv path("PATH", bin.path());
+    ScopedEnv runtime("XDG_RUNTIME_DIR", run.path());
     ScopedEnv gateway("OCULARA_SMS_GATEWAY", "127.0.0.1:8080");
     std::vector<std::vector<std::string>> spawned;
     platform::SetSpawnForTests([&](const std::vector<std::string>& argv) {
@@ -216,8 +217,17 @@ TEST(SmsGatewayCredit, PurchaseOpensTheAz3AddressInTheBrowser) {
 
     EXPECT_TRUE(opened);
     ASSERT_EQ(spawned.size(), 1u);
-    EXPECT_EQ(spawned[0], (std::vector<std::string>{
-                              bin / "xdg-open",
-                              "http://127.0.0.1:8080/sms/send.php?az=3&idpc=0A1B2C3D&numserie=&un=u"
-                              "&pwd=p w&ver=2.0&dest=333"}));
+    ASSERT_EQ(spawned[0].size(), 2u);
+    EXPECT_EQ(spawned[0][0], bin / "xdg-open");
+    // The password is on no command line: the browser gets a page that only
+    // this user can read, and the page leads to the address.
+    EXPECT_EQ(spawned[0][1].find("p w"), std::string::npos);
+    struct stat st {};
+    ASSERT_EQ(::stat(spawned[0][1].c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_NE(testsupport::ReadFile(spawned[0][1])
+                  .find("href=\"http://127.0.0.1:8080/sms/send.php?az=3&amp;idpc=0A1B2C3D&amp;numserie="
+                        "&amp;un=u&amp;pwd=p w&amp;ver=2.0&amp;dest=333\""),
+              std::string::npos);
+    platform::RemovePrivatePages();
 }

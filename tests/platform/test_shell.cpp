@@ -102,6 +102,77 @@ TEST_F(ShellOpenTest, ExecutableStartsWithItsParametersSplitOnBlanks) {
     EXPECT_EQ(calls[0], (Argv{program, "-a", "uno", "due"}));
 }
 
+// The page's link, with the entities the page writes turned back.
+std::string LinkOf(const std::string& page) {
+    const std::string start = "href=\"";
+    const size_t at = page.find(start);
+    if (at == std::string::npos) return "";
+    const size_t end = page.find('"', at + start.size());
+    const std::string raw = page.substr(at + start.size(), end - at - start.size());
+    const std::vector<std::pair<std::string, char>> entities{
+        {"&quot;", '"'}, {"&#39;", '\''}, {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}};
+    std::string link;
+    for (size_t i = 0; i < raw.size();) {
+        bool replaced = false;
+        for (const auto& [entity, c] : entities)
+            if (raw.compare(i, entity.size(), entity) == 0) {
+                link += c;
+                i += entity.size();
+                replaced = true;
+                break;
+            }
+        if (!replaced) link += raw[i++];
+    }
+    return link;
+}
+
+TEST_F(ShellOpenTest, ASecretAddressReachesTheBrowserThroughAPrivatePage) {
+    Install("xdg-open");
+    const std::string run = dir / "run";
+    std::filesystem::create_directory(run);
+    testsupport::ScopedEnv runtime("XDG_RUNTIME_DIR", run);
+    const std::string url = "http://127.0.0.1:8080/sms/send.php?az=3&un=mario&pwd=s3gr\"e<t>&amp;o'&ver=2.0";
+
+    ASSERT_TRUE(platform::ShellOpenPrivately(url));
+    ASSERT_EQ(calls.size(), 1u);
+    ASSERT_EQ(calls[0].size(), 2u);
+    EXPECT_EQ(calls[0][0], bin() + "/xdg-open");
+    for (const auto& arg : calls[0]) EXPECT_EQ(arg.find("s3gr"), std::string::npos) << arg;
+
+    const std::string page = calls[0][1];
+    EXPECT_EQ(page.rfind(run + "/oculara-", 0), 0u) << page;
+    struct stat st {};
+    ASSERT_EQ(lstat(page.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    ASSERT_EQ(lstat(std::filesystem::path(page).parent_path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    const std::string html = testsupport::ReadFile(page);
+    EXPECT_EQ(LinkOf(html), url);
+    EXPECT_NE(html.find("http-equiv=\"refresh\""), std::string::npos);
+    EXPECT_EQ(html.find("s3gr\""), std::string::npos) << "a quote of the address would end the attribute";
+
+    // Gone at exit (or after a while), folder and all.
+    platform::RemovePrivatePages();
+    EXPECT_FALSE(testsupport::PathExists(page));
+    EXPECT_TRUE(std::filesystem::is_empty(run));
+}
+
+TEST_F(ShellOpenTest, APrivatePageThatCannotBeOpenedIsNotLeftBehind) {
+    const std::string run = dir / "run";
+    std::filesystem::create_directory(run);
+    testsupport::ScopedEnv runtime("XDG_RUNTIME_DIR", run);
+    EXPECT_FALSE(platform::ShellOpenPrivately("http://127.0.0.1/?pwd=segreta"));  // no xdg-open
+    EXPECT_TRUE(std::filesystem::is_empty(run));
+
+    Install("xdg-open");
+    EXPECT_FALSE(platform::ShellOpenPrivately("/etc/passwd"));  // only addresses
+    EXPECT_FALSE(platform::ShellOpenPrivately("javascript:alert(1)"));
+    EXPECT_FALSE(platform::ShellOpenPrivately("file:///etc/passwd"));
+    EXPECT_TRUE(calls.empty());
+    EXPECT_TRUE(std::filesystem::is_empty(run));
+}
+
 TEST(FindOnPath, SkipsMissingAndNonExecutableEntries) {
     TempDir dir;
     std::filesystem::create_directory(dir / "a");

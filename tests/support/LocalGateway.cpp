@@ -23,13 +23,23 @@ namespace testsupport {
 
 namespace {
 
-void SendAll(int fd, const std::string& bytes) {
+// False when the client gave up: that is what some cases test.
+bool SendAll(int fd, const std::string& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n <= 0) return;  // the client gave up: that is what some cases test
+        if (n <= 0) return false;
         done += static_cast<size_t>(n);
     }
+    return true;
+}
+
+// A peer that has closed its end shows up as readable with nothing to read.
+bool PeerClosed(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0) return false;
+    char byte;
+    return ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0 || (p.revents & (POLLHUP | POLLERR)) != 0;
 }
 
 }  // namespace
@@ -130,6 +140,9 @@ void LocalGateway::Handle(int c) {
             break;
         case Action::Close:
             break;
+        case Action::Drip:
+            Drip(c, reply);
+            break;
         case Action::Hang:
             // Holds the connection without a byte until the client gives up.
             while (!stop_) {
@@ -139,6 +152,24 @@ void LocalGateway::Handle(int c) {
             }
             break;
     }
+}
+
+void LocalGateway::Drip(int c, const Reply& reply) {
+    bool cut = false;
+    for (size_t i = 0; i < reply.bytes.size() && !cut && !stop_; ++i) {
+        if (i > 0) std::this_thread::sleep_for(reply.interval);
+        cut = PeerClosed(c) || !SendAll(c, reply.bytes.substr(i, 1));
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++dripsEnded_;
+    if (cut) ++dripsCut_;
+    dripEnded_.notify_all();
+}
+
+bool LocalGateway::WaitForDripEnd() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    dripEnded_.wait(lock, [this] { return dripsEnded_ > 0; });
+    return dripsCut_ > 0;
 }
 
 LocalGateway::Handler Always(const std::string& bytes) {

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -36,11 +37,14 @@ std::string Answer(const std::string& body, const std::string& status = "200 OK"
 // An HTTP gateway on 127.0.0.1 with an ephemeral port, one connection at a time.
 class LocalGateway {
 public:
-    enum class Action { Answer, Close, Hang };
+    // Drip: `bytes` one at a time, `interval` apart, until all are sent or
+    // the client has gone.
+    enum class Action { Answer, Close, Hang, Drip };
     struct Reply {
         Action action = Action::Answer;
         std::string bytes;
         std::chrono::milliseconds delay{0};
+        std::chrono::milliseconds interval{200};
     };
     // Called on the gateway's thread for every request, `index` counting from 0.
     using Handler = std::function<Reply(const HttpRequest&, size_t index)>;
@@ -54,11 +58,15 @@ public:
     std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
     std::vector<HttpRequest> Requests();
     size_t RequestCount();
+    // Blocks until a drip has ended; true when the client left before its
+    // last byte, false when every byte went out.
+    bool WaitForDripEnd();
 
 private:
     void Serve();
     bool Readable(int fd);
     void Handle(int c);
+    void Drip(int c, const Reply& reply);
 
     Handler handler_;
     int listen_ = -1;
@@ -66,6 +74,9 @@ private:
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
     std::vector<HttpRequest> requests_;
+    std::condition_variable dripEnded_;
+    int dripsEnded_ = 0;  // guarded by mutex_, like dripsCut_
+    int dripsCut_ = 0;
     std::thread thread_;
 };
 

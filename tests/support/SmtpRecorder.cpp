@@ -40,8 +40,10 @@ std::string PythonWithAiosmtpd() {
     return "";
 }
 
-AiosmtpdServer::AiosmtpdServer(const std::string& python) {
-    pid_ = Spawn({python, OCULARA_SMTP_RECORDER, dir_.path()}, dir_ / "server.log");
+AiosmtpdServer::AiosmtpdServer(const std::string& python, const std::string& rcptReply) {
+    std::vector<std::string> args{python, OCULARA_SMTP_RECORDER, dir_.path()};
+    if (!rcptReply.empty()) args.push_back(rcptReply);
+    pid_ = Spawn(args, dir_ / "server.log");
     for (int i = 0; i < 600 && pid_ > 0 && !PathExists(dir_ / "port"); ++i) {
         int status;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {

@@ -19,7 +19,8 @@ std::string PythonWithAiosmtpd();
 
 class AiosmtpdServer {
 public:
-    explicit AiosmtpdServer(const std::string& python);
+    // A non-empty `rcptReply` refuses every recipient with that reply.
+    explicit AiosmtpdServer(const std::string& python, const std::string& rcptReply = "");
     ~AiosmtpdServer();
     AiosmtpdServer(const AiosmtpdServer&) = delete;
     AiosmtpdServer& operator=(const AiosmtpdServer&) = delete;
@@ -42,8 +43,9 @@ private:
 }  // namespace testsupport
 
 // In a test body: skips without aiosmtpd, fails when it does not start.
-#define REQUIRE_AIOSMTPD(server)                                                  \
+// A second argument is the reply that refuses every recipient.
+#define REQUIRE_AIOSMTPD(server, ...)                                             \
     const std::string python = testsupport::PythonWithAiosmtpd();                 \
     if (python.empty()) GTEST_SKIP() << "python3 with aiosmtpd is not installed"; \
-    testsupport::AiosmtpdServer server(python);                                   \
+    testsupport::AiosmtpdServer server(python __VA_OPT__(, ) __VA_ARGS__);        \
     ASSERT_NE(server.port(), 0) << server.log()

@@ -1,9 +1,11 @@
 """A real SMTP server on 127.0.0.1 for the mail tests.
 
-Usage: smtp_recorder.py OUTPUT_FOLDER
+Usage: smtp_recorder.py OUTPUT_FOLDER [RCPT_REPLY]
 Writes OUTPUT_FOLDER/port once it listens, appends every command it is given
 to OUTPUT_FOLDER/commands.txt in order, and saves each accepted message as
 message<N>.eml with its envelope in envelope<N>.json. Stops on SIGTERM.
+With RCPT_REPLY (say "550 5.7.1 Relaying denied") every recipient is
+refused with that reply, as a server that does not take the mail.
 """
 
 import json
@@ -16,6 +18,7 @@ import threading
 from aiosmtpd.controller import Controller
 
 out = sys.argv[1]
+rcpt_reply = sys.argv[2] if len(sys.argv) > 2 else None
 lock = threading.Lock()
 
 
@@ -50,6 +53,8 @@ class Recorder:
 
     async def handle_RCPT(self, server, session, envelope, address, options):
         record("RCPT TO:<%s>" % address)
+        if rcpt_reply:
+            return rcpt_reply
         envelope.rcpt_tos.append(address)
         envelope.rcpt_options.extend(options)
         return "250 OK"

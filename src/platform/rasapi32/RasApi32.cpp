@@ -1,6 +1,7 @@
 // librasapi32.so: the Remote Access entry points over NetworkManager. The
 // phone book is the list of connection profiles, dialling an entry brings
-// its profile up and hanging up brings it down, each through nmcli.
+// its profile up (or finds it up already) and hanging up brings it down,
+// each through nmcli.
 
 #include "RasApi.h"
 #include "RunProgram.h"
@@ -181,6 +182,41 @@ private:
     std::string path_;
 };
 
+std::mutex dialMutex;  // held by RasDialA from the check to the end of the dial
+
+// True when NetworkManager has `profile` up already. A listing that fails
+// says nothing: the dial then goes ahead and reports what nmcli says.
+bool IsActive(const std::string& profile) {
+    const RunResult r = RunProgram({"nmcli", "-t", "-f", "NAME", "connection", "show", "--active"},
+                                   TimeoutMs(kListTimeoutMs), kMaxListOutput);
+    if (r.outcome != RunResult::Outcome::Exited || r.exitCode != 0) return false;
+    for (const auto& name : ParseProfileNames(r.output))
+        if (name == profile) return true;
+    return false;
+}
+
+// The setting that holds the user name in a profile of `type`; "" for the
+// types that log in without one.
+std::string UserNameProperty(const std::string& type) {
+    if (type == "gsm" || type == "cdma" || type == "pppoe") return type + ".username";
+    if (type == "vpn") return "vpn.user-name";
+    return "";
+}
+
+// The user name for this dial: set in NetworkManager's copy of the profile
+// in memory only (--temporary), so the profile on disk keeps its own.
+DWORD SetUserName(const std::string& profile, const std::string& user) {
+    const RunResult type = RunProgram({"nmcli", "-g", "connection.type", "connection", "show", "id", profile},
+                                      TimeoutMs(kListTimeoutMs), 64 * 1024);
+    if (const DWORD result = FromNmcliExit(type); result != ERROR_SUCCESS) return result;
+    std::string name = type.output;
+    while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
+    const std::string property = UserNameProperty(name);
+    if (property.empty()) return ERROR_SUCCESS;
+    return FromNmcliExit(RunProgram({"nmcli", "connection", "modify", "--temporary", "id", profile, property, user},
+                                    TimeoutMs(kListTimeoutMs), 64 * 1024));
+}
+
 }  // namespace
 
 RAS_EXPORT DWORD RasEnumEntriesA(LPCSTR reserved, LPCSTR phoneBook, LPRASENTRYNAMEA entries,
@@ -241,8 +277,19 @@ RAS_EXPORT DWORD RasDialA(LPRASDIALEXTENSIONS, LPCSTR phoneBook, LPRASDIALPARAMS
     if (profile.empty() || HasControlCharacter(profile)) return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
     if (HasControlCharacter(user) || HasControlCharacter(password)) return ERROR_INVALID_PARAMETER;
 
-    // NetworkManager keeps the user name in the profile and takes only
-    // secrets when a profile is brought up: the user name is not passed.
+    // Bringing an active profile up again would drop the line under whoever
+    // is using it (the other notification worker, say): it counts as dialled.
+    // One dial at a time, so a second dial waits for the first and then
+    // finds the profile up instead of bringing it up beside it.
+    std::lock_guard<std::mutex> oneDial(dialMutex);
+    if (IsActive(profile)) {
+        *connection = reinterpret_cast<HRASCONN>(RememberLine(profile));
+        return ERROR_SUCCESS;
+    }
+    // NetworkManager takes only secrets when a profile is brought up; the
+    // user name goes into the profile first.
+    if (!user.empty())
+        if (const DWORD result = SetUserName(profile, user); result != ERROR_SUCCESS) return result;
     std::vector<std::string> argv{"nmcli", "--wait", kUpWaitSeconds, "connection", "up", "id",
                                   profile};
     std::optional<SecretsFile> secrets;
