@@ -108,6 +108,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -121,6 +122,8 @@ private:
     void FormCreate();
     void FormClose();
     void AttachEventLog();
+    // "Data e ora" keeps its 120 pixels unless a whole date-time needs more.
+    void FitDateColumn();
     void AddLogRow(int icon, const QString& dateTime, const QString& type, const QString& description);
     void ConnectCaptureControls();
     void ConnectAlarmTimers();
