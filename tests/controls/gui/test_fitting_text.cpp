@@ -9,7 +9,10 @@
 #include <QApplication>
 #include <QFont>
 #include <QFontMetrics>
+#include <QStyle>
+#include <QStyleFactory>
 #include <gtest/gtest.h>
+#include <memory>
 
 namespace {
 
@@ -121,6 +124,12 @@ TEST_F(FittingComboBoxTest, AClosedListTooNarrowShowsTheChoiceShortenedWithTheWh
 }
 
 TEST_F(FittingComboBoxTest, TheOpenListShowsItsWidestEntryWhole) {
+    // Some styles open a list as wide as its entries anyway; this one opens
+    // it as wide as the closed list.
+    std::unique_ptr<QStyle> style(QStyleFactory::create("Windows"));
+    ASSERT_NE(style, nullptr);
+    list_.setStyle(style.get());
+    list_.view()->setStyle(style.get());
     list_.resize(100, 22);
     list_.showPopup();
     QAbstractItemView* view = list_.view();
@@ -129,6 +138,8 @@ TEST_F(FittingComboBoxTest, TheOpenListShowsItsWidestEntryWhole) {
     EXPECT_GE(view->viewport()->width(), widest);
     EXPECT_GE(view->visualRect(view->model()->index(1, 0)).width(), widest);
     list_.hidePopup();
+    list_.setStyle(nullptr);
+    list_.view()->setStyle(nullptr);
 }
 
 }  // namespace
