@@ -1,5 +1,6 @@
 // Pictures of the main window and of every page of every settings dialog,
-// for looking at the layout without clicking through the program.
+// for looking at the layout without clicking through the program; last, the
+// main window with long texts and a list of events.
 // Usage: oculara_screenshots FOLDER (offscreen works: QT_QPA_PLATFORM=offscreen)
 
 #include "alarms/EventLog.h"
@@ -101,7 +102,6 @@ int main(int argc, char** argv) {
         window.show();
         Settle(1500);
         ok = Save(&window, folder + "/TPri.png");
-        ok = SaveBusyWindow(window, folder + "/TPri-eventi.png") && ok;
         ok = SaveDialog(std::make_unique<TImpoMonitoraggio>(&window).get(), folder, "TImpoMonitoraggio") && ok;
         ok = SaveDialog(std::make_unique<TCfgAllarmi>(&window).get(), folder, "TCfgAllarmi") && ok;
         ok = SaveDialog(std::make_unique<TImpoConne>(&window).get(), folder, "TImpoConne") && ok;
@@ -109,6 +109,7 @@ int main(int argc, char** argv) {
         auto picker = std::make_unique<TDlgSelezionaDir>(&window);
         picker->Cartella = QDir::homePath().toStdString();
         ok = SaveDialog(picker.get(), folder, "TDlgSelezionaDir") && ok;
+        ok = SaveBusyWindow(window, folder + "/TPri-eventi.png") && ok;
         window.close();
     }
     notify::FinalizeRas();
