@@ -8,7 +8,6 @@
 
 #include "controls/gui/FittingText.h"
 
-#include <QEvent>
 #include <QIcon>
 #include <QStyleOptionViewItem>
 #include <QTreeWidget>
@@ -63,11 +62,6 @@ void TPri::FitDateColumn() {
     opt.text = WidestDateTime(opt.fontMetrics);
     const QSize needed = lv_Log->style()->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), lv_Log);
     lv_Log->setColumnWidth(0, std::max(120, needed.width()));
-}
-
-void TPri::changeEvent(QEvent* event) {
-    QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::FontChange && lv_Log) FitDateColumn();
 }
 
 void TPri::AddLogRow(int icon, const QString& dateTime, const QString& type, const QString& description) {

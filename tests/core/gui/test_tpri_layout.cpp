@@ -92,6 +92,8 @@ TEST_F(TPriLayoutTest, TheDateColumnHoldsAWholeDateTime) {
     EXPECT_GE(list->columnWidth(0), 120);  // never narrower than laid out
     // The header's caption fits as well.
     EXPECT_GE(list->columnWidth(0), HeaderMeasure::Section(list->header(), 0));
+    // A description longer than its column is in the row's hint.
+    EXPECT_EQ(list->topLevelItem(1)->toolTip(2), "Rilevati 3 movimenti sospetti");
 }
 
 TEST_F(TPriLayoutTest, FormatListsShowTheirChoicesWholeOpenAndClosed) {
