@@ -36,6 +36,8 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include <algorithm>
+
 namespace {
 
 const QColor kWindowColour(16, 64, 128);
