@@ -1,7 +1,9 @@
 // Pictures of the main window and of every page of every settings dialog,
-// for looking at the layout without clicking through the program.
+// for looking at the layout without clicking through the program; last, the
+// main window with long texts and a list of events.
 // Usage: oculara_screenshots FOLDER (offscreen works: QT_QPA_PLATFORM=offscreen)
 
+#include "alarms/EventLog.h"
 #include "core/Globali.h"
 #include "core/gui/UPri.h"
 #include "dialogs/gui/UCfgAllarmi.h"
@@ -51,6 +53,32 @@ bool SaveDialog(QDialog* dialog, const QString& folder, const QString& name) {
     return ok;
 }
 
+// The main window as it looks after a night of events, with settings whose
+// texts are as long as users' real ones. Nothing of it reaches the log file
+// or the saved settings.
+bool SaveBusyWindow(TPri& window, const QString& file) {
+    Settings.ScriviLog = false;
+    Settings.Mail_Indirizzo = "mario.rossi.molto.lungo@esempio-di-dominio.it";
+    Settings.SMS_NumeroCellulare = "+393331234567";
+    Settings.File_Nome = "/home/mario/Documenti/Programmi di allarme/accendi-tutte-le-luci-del-giardino.sh";
+    window.RefreshAlarmLabels();
+    const struct {
+        const char* when;
+        const char* type;
+        int icon;
+        const char* text;
+    } rows[] = {
+        {"8/12/26 13:07:05", "Informazione", alarms::IconInformazione, "Monitoraggio avviato"},
+        {"8/12/26 13:07:41", "Allarme", alarms::IconPericoloAlto, "Rilevati 3 movimenti sospetti"},
+        {"8/12/26 13:07:42", "Allarme", alarms::IconSuono, "Attivato allarme sonoro"},
+        {"28/12/26 23:59:59", "Notifica", alarms::IconMail, "E-mail inviata a mario.rossi.molto.lungo@esempio-di-dominio.it"},
+        {"28/12/26 23:59:59", "Errore", alarms::IconErrore, "Impossibile inviare l'SMS"},
+    };
+    for (const auto& r : rows) alarms::WriteLogEntry(r.when, r.type, r.icon, r.text);
+    Settle(300);
+    return Save(&window, file);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -81,6 +109,7 @@ int main(int argc, char** argv) {
         auto picker = std::make_unique<TDlgSelezionaDir>(&window);
         picker->Cartella = QDir::homePath().toStdString();
         ok = SaveDialog(picker.get(), folder, "TDlgSelezionaDir") && ok;
+        ok = SaveBusyWindow(window, folder + "/TPri-eventi.png") && ok;
         window.close();
     }
     notify::FinalizeRas();

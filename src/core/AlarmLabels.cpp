@@ -12,13 +12,18 @@ std::string ShortPathForm(const std::string& path, bool isFolder) {
     return std::string(1, first) + (first == '/' ? "../" : "/../") + last;
 }
 
+std::array<AlarmCaption, 6> ComposeAlarmCaptions(const TSettings& s) {
+    return {{
+        {"Allarme sonoro: ", ShortPathForm(s.FileAudio, false)},
+        {"Notifica tramite SMS, numero: ", s.SMS_NumeroCellulare},
+        {"Notifica tramite posta elettronica, e-mail: ", s.Mail_Indirizzo},
+        {"Registrazione audio/video, cartella ", ShortPathForm(s.RegAvi_Dir, true)},
+        {"Scatta una foto, cartella ", ShortPathForm(s.Foto_Dir, true)},
+        {"Esegui questo file: ", ShortPathForm(s.File_Nome, false)},
+    }};
+}
+
 AlarmLabelTexts ComposeAlarmLabels(const TSettings& s) {
-    AlarmLabelTexts t;
-    t.Label8 = "Allarme sonoro: " + ShortPathForm(s.FileAudio, false);
-    t.Label13 = "Notifica tramite SMS, numero: " + s.SMS_NumeroCellulare;
-    t.Label9 = "Notifica tramite posta elettronica, e-mail: " + s.Mail_Indirizzo;
-    t.Label11 = "Registrazione audio/video, cartella " + ShortPathForm(s.RegAvi_Dir, true);
-    t.Label12 = "Scatta una foto, cartella " + ShortPathForm(s.Foto_Dir, true);
-    t.Label10 = "Esegui questo file: " + ShortPathForm(s.File_Nome, false);
-    return t;
+    const auto c = ComposeAlarmCaptions(s);
+    return {c[0].Whole(), c[1].Whole(), c[2].Whole(), c[3].Whole(), c[4].Whole(), c[5].Whole()};
 }

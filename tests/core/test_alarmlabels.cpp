@@ -26,3 +26,30 @@ TEST(ComposeAlarmLabels, EveryCaptionHasItsPrefix) {
     EXPECT_EQ(t.Label12, "Scatta una foto, cartella ");
     EXPECT_EQ(t.Label10, "Esegui questo file: /../sirena");
 }
+
+TEST(ComposeAlarmCaptions, SplitEachCaptionIntoItsPrefixAndItsValue) {
+    TSettings s;
+    s.FileAudio = "/p/Suoni/DefaultAlarm.wav";
+    s.SMS_NumeroCellulare = "+393331234567";
+    s.Mail_Indirizzo = "mario.rossi.molto.lungo@esempio-di-dominio.it";
+    s.RegAvi_Dir = "/home/mario/Video/";
+    s.Foto_Dir = "";
+    const auto c = ComposeAlarmCaptions(s);
+    EXPECT_EQ(c[0].prefix, "Allarme sonoro: ");
+    EXPECT_EQ(c[0].value, "/../DefaultAlarm.wav");
+    EXPECT_EQ(c[1].value, "+393331234567");
+    EXPECT_EQ(c[2].prefix, "Notifica tramite posta elettronica, e-mail: ");
+    EXPECT_EQ(c[2].value, "mario.rossi.molto.lungo@esempio-di-dominio.it");
+    EXPECT_EQ(c[3].value, "/../Video");
+    EXPECT_EQ(c[4].Whole(), "Scatta una foto, cartella ");
+    EXPECT_EQ(c[5].Whole(), "Esegui questo file: ");
+
+    // The one-piece texts are the same captions.
+    const AlarmLabelTexts t = ComposeAlarmLabels(s);
+    EXPECT_EQ(t.Label8, c[0].Whole());
+    EXPECT_EQ(t.Label13, c[1].Whole());
+    EXPECT_EQ(t.Label9, c[2].Whole());
+    EXPECT_EQ(t.Label11, c[3].Whole());
+    EXPECT_EQ(t.Label12, c[4].Whole());
+    EXPECT_EQ(t.Label10, c[5].Whole());
+}

@@ -5,6 +5,8 @@
 #include "alarms/EventLog.h"
 #include "alarms/Notifiche.h"
 #include "controls/gui/ClickableLabel.h"
+#include "controls/gui/FittingComboBox.h"
+#include "controls/gui/FittingText.h"
 #include "controls/gui/MioIndicatore.h"
 #include "core/AlarmLabels.h"
 #include "core/Globali.h"
@@ -34,10 +36,15 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include <algorithm>
+
 namespace {
 
 const QColor kWindowColour(16, 64, 128);
 const QColor kPanelColour(236, 232, 216);
+// The two precision columns share gb_preview's width below the level bar.
+constexpr int kPrecisionTop = 322;
+constexpr int kPrecisionColumn = 186;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -86,9 +93,9 @@ QLabel* Caption(QWidget* parent, const char* name, const char* text, int left, i
 }
 
 QComboBox* DropDownList(QWidget* parent, const char* name, const char* hint, int left, int top, int width) {
-    auto* list = Place(new QComboBox(parent), name, left, top, width, 22);
+    auto* list = Place(new FittingComboBox(parent), name, left, top, width, 22);
     list->setMaxVisibleItems(12);
-    list->setToolTip(QString::fromUtf8(hint));
+    list->SetHint(QString::fromUtf8(hint));
     return list;
 }
 
@@ -180,26 +187,28 @@ void TPri::BuildSurveillancePanel(QWidget* client) {
     gb_Sorveglianza = Place(new QFrame(gb_Sorveglianza2), "gb_Sorveglianza", 8, 6, 758, 92);
     QWidget* p = gb_Sorveglianza;
 
+    // The format lists get the room for a whole "PCM 44100 Hertz, 16 Bits,
+    // Stereo"; the device lists and the buttons give it up.
     cb_VideoSorveglianza =
         Place(new QCheckBox("Attiva la videosorveglianza:", p), "cb_VideoSorveglianza", 4, 22, 180, 20);
-    Caption(p, "lb_DispositivoVideo", "Dispositivo video", 190, 4, 230);
-    cb_DispositiviVideo = DropDownList(p, "cb_DispositiviVideo", "Dispositivo video", 190, 20, 230);
-    SpeedButton1 = SmallButton(p, "SpeedButton1", " Aggiorna elenco ", QStyle::SP_BrowserReload, 424, 20);
-    Caption(p, "lb_RisoluzioneVideo", "Risoluzione video", 452, 4, 200);
-    cb_RisoluzioniVideo = DropDownList(p, "cb_RisoluzioniVideo", "Risoluzione video", 452, 20, 200);
-    Button5 = Place(new QPushButton("Impostazioni", p), "Button5", 660, 19, 92, 24);
+    Caption(p, "lb_DispositivoVideo", "Dispositivo video", 190, 4, 216);
+    cb_DispositiviVideo = DropDownList(p, "cb_DispositiviVideo", "Dispositivo video", 190, 20, 216);
+    SpeedButton1 = SmallButton(p, "SpeedButton1", " Aggiorna elenco ", QStyle::SP_BrowserReload, 410, 20);
+    Caption(p, "lb_RisoluzioneVideo", "Risoluzione video", 436, 4, 220);
+    cb_RisoluzioniVideo = DropDownList(p, "cb_RisoluzioniVideo", "Risoluzione video", 436, 20, 220);
+    Button5 = Place(new QPushButton("Impostazioni", p), "Button5", 664, 19, 88, 24);
     Button5->setEnabled(false);
 
     cb_AudioSorveglianza =
         Place(new QCheckBox("Attiva l'audiosorveglianza:", p), "cb_AudioSorveglianza", 4, 66, 180, 20);
-    Caption(p, "lb_DispositivoAudio", "Dispositivo audio", 190, 48, 146);
-    cb_DispositiviAudio = DropDownList(p, "cb_DispositiviAudio", "Dispositivo audio", 190, 64, 146);
-    Caption(p, "lb_PerifericaAudio", "Periferica", 340, 48, 80);
-    cb_PerifericheAudio = DropDownList(p, "cb_PerifericheAudio", "Periferica", 340, 64, 80);
-    SpeedButton2 = SmallButton(p, "SpeedButton2", " Aggiorna elenco ", QStyle::SP_BrowserReload, 424, 64);
-    Caption(p, "lb_RisoluzioneAudio", "Risoluzione audio", 452, 48, 200);
-    cb_RisoluzioniAudio = DropDownList(p, "cb_RisoluzioniAudio", "Risoluzione audio", 452, 64, 200);
-    Button7 = Place(new QPushButton("Impostazioni", p), "Button7", 660, 63, 92, 24);
+    Caption(p, "lb_DispositivoAudio", "Dispositivo audio", 190, 48, 132);
+    cb_DispositiviAudio = DropDownList(p, "cb_DispositiviAudio", "Dispositivo audio", 190, 64, 132);
+    Caption(p, "lb_PerifericaAudio", "Periferica", 326, 48, 80);
+    cb_PerifericheAudio = DropDownList(p, "cb_PerifericheAudio", "Periferica", 326, 64, 80);
+    SpeedButton2 = SmallButton(p, "SpeedButton2", " Aggiorna elenco ", QStyle::SP_BrowserReload, 410, 64);
+    Caption(p, "lb_RisoluzioneAudio", "Risoluzione audio", 436, 48, 220);
+    cb_RisoluzioniAudio = DropDownList(p, "cb_RisoluzioniAudio", "Risoluzione audio", 436, 64, 220);
+    Button7 = Place(new QPushButton("Impostazioni", p), "Button7", 664, 63, 88, 24);
     Button7->setEnabled(false);
 
     cb_VideoSorveglianza->setChecked(true);
@@ -228,7 +237,7 @@ void TPri::BuildPreviewPanel(QWidget* client) {
     Label3->setFont(bold);
     Label3->setAlignment(Qt::AlignCenter);
     QPalette red = Label3->palette();
-    red.setColor(QPalette::WindowText, QColor(128, 0, 0));
+    red.setColor(QPalette::WindowText, QColor(255, 0, 0));
     Label3->setPalette(red);
     Label3->hide();
 
@@ -242,27 +251,32 @@ void TPri::BuildPreviewPanel(QWidget* client) {
     VolMeter->SetImmagineDiSfondoDis(ProgramPicture("VolMeter_SfondoDis"));
     VolMeter->SetImmaginePrimoPianoDis(ProgramPicture("VolMeter_PrimoPianoDis"));
 
-    // One row per medium: the text, its precision bar, its progress bar.
+    // One column per medium under the level bar: the text above its
+    // precision bar, the progress bar beside that.
     auto precision = [&](const char* labelName, const char* text, const char* barName, const char* progressName,
-                         int top, QLabel*& label, TMioIndicatore*& bar, QProgressBar*& progress) {
-        label = Place(new QLabel(QString::fromUtf8(text), p), labelName, 8, top + 2, 214, 14);
+                         int left, QLabel*& label, TMioIndicatore*& bar, QProgressBar*& progress) {
+        label = Place(new QLabel(QString::fromUtf8(text), p), labelName, left, kPrecisionTop, kPrecisionColumn, 14);
         label->setEnabled(false);  // greyed until its detector calibrates
+        // Room for the longest text the label takes, "... 100 %".
+        label->setFont(FontFitting(label->font(), label->text().replace("0 %", "100 %"), kPrecisionColumn));
         bar = new TMioIndicatore(p);
         bar->setObjectName(barName);
-        bar->move(224, top);
+        bar->move(left, kPrecisionTop + 16);
         bar->SetImmagineDiSfondo(ProgramPicture("Precisione_Sfondo"));
         bar->SetImmaginePrimoPiano(ProgramPicture("Precisione_PrimoPiano"));
         bar->SetImmagineDiSfondoDis(ProgramPicture("Precisione_SfondoDis"));
         bar->SetImmaginePrimoPianoDis(ProgramPicture("Precisione_PrimoPianoDis"));
         bar->setEnabled(false);
-        progress = Place(new QProgressBar(p), progressName, 224 + 124, top + 2, 397 - 8 - 348, 14);
+        const int barRight = left + bar->width() + 4;
+        progress = Place(new QProgressBar(p), progressName, barRight, bar->y() + 2,
+                         std::max(0, left + kPrecisionColumn - barRight), 14);
         progress->setTextVisible(false);
         progress->hide();
     };
-    precision("lb_pv", "Precisione del dispositivo video: 0 %", "MioIndicatore1", "ProgressBar1", 322, lb_pv,
+    precision("lb_pv", "Precisione del dispositivo video: 0 %", "MioIndicatore1", "ProgressBar1", 8, lb_pv,
               MioIndicatore1, ProgressBar1);
-    precision("lb_pa", "Precisione del dispositivo audio: 0 %", "MioIndicatore2", "ProgressBar2", 344, lb_pa,
-              MioIndicatore2, ProgressBar2);
+    precision("lb_pa", "Precisione del dispositivo audio: 0 %", "MioIndicatore2", "ProgressBar2",
+              397 - 8 - kPrecisionColumn, lb_pa, MioIndicatore2, ProgressBar2);
 
     connect(BitBtn3, &QPushButton::clicked, this, &TPri::BitBtn3Click);
 }
@@ -301,8 +315,9 @@ void TPri::BuildAlarmsPanel(QWidget* client) {
         const int top = 22 + page * 25;
         r.box = Place(new QCheckBox(g), r.boxName, 10, top, 18, 18);
         r.box->setToolTip(" Fai clic per selezionare ");
-        r.label = Place(new ClickableLabel(g), r.labelName, 30, top + 2, 290, 14);
-        r.label->setToolTip(" Fai clic per configurare ");
+        // The recording and photo rows end before their folder buttons.
+        const bool folderRow = page == 3 || page == 4;
+        r.label = Place(new ClickableLabel(g), r.labelName, 30, top + 2, folderRow ? 290 : g->width() - 38, 14);
         r.label->setCursor(Qt::PointingHandCursor);
         connect(r.label, &ClickableLabel::clicked, this, [this, page] { ShowAlarmDialog(page); });
         ++page;
@@ -318,7 +333,6 @@ void TPri::BuildLogPanel(QWidget* client) {
     lv_Log = Place(new QTreeWidget(gb_Log), "lv_Log", 8, 8, 369 - 16, 114 - 16);
     lv_Log->setColumnCount(3);
     lv_Log->setHeaderLabels({"Data e ora", "Tipo", "Descrizione"});
-    lv_Log->setColumnWidth(0, 120);
     lv_Log->setColumnWidth(1, 110);
     lv_Log->header()->setStretchLastSection(true);
     lv_Log->setRootIsDecorated(false);
@@ -328,6 +342,7 @@ void TPri::BuildLogPanel(QWidget* client) {
     lv_Log->setIconSize(QSize(16, 16));
     lv_Log->setStyleSheet("QTreeView::item { border-right: 1px solid #d0d0d0; border-bottom: 1px solid #d0d0d0; }");
     lv_Log->setContextMenuPolicy(Qt::CustomContextMenu);
+    FitDateColumn();
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName("PopupMenu1");
@@ -409,13 +424,10 @@ void TPri::FormCreate() {
 }
 
 void TPri::RefreshAlarmLabels() {
-    const AlarmLabelTexts t = ComposeAlarmLabels(Settings);
-    Label8->setText(Q(t.Label8));
-    Label13->setText(Q(t.Label13));
-    Label9->setText(Q(t.Label9));
-    Label11->setText(Q(t.Label11));
-    Label12->setText(Q(t.Label12));
-    Label10->setText(Q(t.Label10));
+    const auto captions = ComposeAlarmCaptions(Settings);
+    ClickableLabel* const labels[] = {Label8, Label13, Label9, Label11, Label12, Label10};
+    for (std::size_t i = 0; i < captions.size(); ++i)
+        labels[i]->SetCaption(Q(captions[i].prefix), Q(captions[i].value), " Fai clic per configurare ");
 }
 
 void TPri::Edit1Exit() {

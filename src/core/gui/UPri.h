@@ -121,6 +121,8 @@ private:
     void FormCreate();
     void FormClose();
     void AttachEventLog();
+    // "Data e ora" keeps its 120 pixels unless a whole date-time needs more.
+    void FitDateColumn();
     void AddLogRow(int icon, const QString& dateTime, const QString& type, const QString& description);
     void ConnectCaptureControls();
     void ConnectAlarmTimers();

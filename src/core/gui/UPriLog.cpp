@@ -6,8 +6,13 @@
 #include "platform/MessageBox.h"
 #include "platform/Shell.h"
 
+#include "controls/gui/FittingText.h"
+
 #include <QIcon>
+#include <QStyleOptionViewItem>
 #include <QTreeWidget>
+
+#include <algorithm>
 
 namespace {
 
@@ -43,9 +48,27 @@ void TPri::AttachEventLog() {
                   QString::fromStdString(row.description));
 }
 
+void TPri::FitDateColumn() {
+    QStyleOptionViewItem opt;
+    opt.initFrom(lv_Log);
+    opt.widget = lv_Log;
+    opt.font = lv_Log->font();
+    opt.fontMetrics = QFontMetrics(opt.font);
+    opt.features = QStyleOptionViewItem::HasDisplay | QStyleOptionViewItem::HasDecoration;
+    opt.decorationSize = lv_Log->iconSize();
+    opt.decorationPosition = QStyleOptionViewItem::Left;
+    opt.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    opt.icon = LogIconImage(alarms::IconPericoloAlto);
+    opt.text = WidestDateTime(opt.fontMetrics);
+    const QSize needed = lv_Log->style()->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), lv_Log);
+    lv_Log->setColumnWidth(0, std::max(120, needed.width()));
+}
+
 void TPri::AddLogRow(int icon, const QString& dateTime, const QString& type, const QString& description) {
     auto* item = new QTreeWidgetItem(lv_Log, {dateTime, type, description});
     item->setIcon(0, LogIconImage(icon));
+    // "Descrizione" only has what the window leaves it: the hint keeps the rest.
+    item->setToolTip(2, description);
 }
 
 void TPri::ApriconNotepad1Click() { platform::ShellOpen("Notepad.exe", alarms::TheEventLog().FilePath()); }

@@ -40,7 +40,10 @@ protected:
     // and the dialog is dismissed with Annulla.
     SeenDialog Observe(const std::function<void()>& open, const std::function<void()>& whileOpen = {}) {
         SeenDialog seen;
-        QTimer::singleShot(0, [&] {
+        // A look that finds no dialog must not outlive this call: it would
+        // run in a later event loop with `seen` gone.
+        QObject lookOnlyWhileObserving;
+        QTimer::singleShot(0, &lookOnlyWhileObserving, [&] {
             auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
             if (!dialog) return;
             seen.className = dialog->metaObject()->className();
