@@ -150,15 +150,19 @@ void EventLog::AppendToFile(const LogRow& row) {
     const std::string line = platform::Utf8ToCp1252(row.dateTime + '\t' + row.type + '\t' +
                                                     row.description + "\r\n");
     // O_NONBLOCK only matters if the name is a FIFO: no reader must not hang us.
+    // The log tells what the cameras saw: for the user alone.
     const int fd = ::open(FilePath().c_str(),
-                          O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
+                          O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0600);
     if (fd < 0) return;
     struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    off_t size = regular ? st.st_size : 0;
     // Measured before the line goes in, so the file may end one line past the limit.
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-        static_cast<int64_t>(st.st_size) > SizeLimit(Settings.DimMaxLog))
-        (void)::ftruncate(fd, 0);
-    (void)WriteAll(fd, line);
+    if (regular && static_cast<int64_t>(size) > SizeLimit(Settings.DimMaxLog) && ::ftruncate(fd, 0) == 0)
+        size = 0;
+    // A line goes in whole or not at all: what a full disk let through is
+    // cut off again, so the next line never continues a broken one.
+    if (!WriteAll(fd, line) && regular) (void)::ftruncate(fd, size);
     ::close(fd);
 }
 

@@ -1,4 +1,5 @@
 #include "alarms/EventLog.h"
+#include "alarms/FileModes.h"
 #include "core/Globali.h"
 #include "support/TestSupport.h"
 
@@ -13,7 +14,10 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -352,6 +356,47 @@ TEST_F(EventLogTest, WriteLogEntryGoesToTheProgramsLog) {
     EXPECT_EQ(log.Rows()[0].icon, alarms::IconMail);
     EXPECT_THAT(FileLines(LogPath()), ElementsAre("1/1/26 00:00:00\tNotifica\tglobale"));
     log.ClearRows();
+}
+
+TEST_F(EventLogTest, LogFileIsCreatedForTheUserAlone) {
+    testsupport::ScopedUmask noMask(0);
+    Entry("riservato");
+    EXPECT_EQ(testsupport::PermissionsOf(LogPath()), 0600);
+    // Emptied for its size, it stays the same file with the same rights.
+    Settings.DimMaxLog = 0;
+    Entry("ancora");
+    EXPECT_EQ(testsupport::PermissionsOf(LogPath()), 0600);
+    EXPECT_THAT(FileLines(LogPath()), ElementsAre("7/12/26 05:40:03\tAllarme\tancora"));
+}
+
+// The file may only grow by whole lines: a disk that fills up in the middle
+// of a line (here a file size limit a few bytes past the end) gets none of
+// it, and the next line starts on a line of its own.
+TEST_F(EventLogTest, LineCutShortByAFullDiskLeavesNothingForTheNextToContinue) {
+    Entry("prima");
+    const int64_t before = FileSize(LogPath());
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Past the limit write() fails with EFBIG instead of killing the process.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        const rlim_t unlimited = limit.rlim_cur;
+        limit.rlim_cur = static_cast<rlim_t>(before + 10);
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(2);
+        Entry("una riga che non entra tutta nel disco");
+        limit.rlim_cur = unlimited;
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(3);
+        Entry("dopo");
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_THAT(FileLines(LogPath()),
+                ElementsAre("7/12/26 05:40:03\tAllarme\tprima", "7/12/26 05:40:03\tAllarme\tdopo"));
 }
 
 // --- threads -------------------------------------------------------------------
