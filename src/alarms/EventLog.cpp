@@ -64,33 +64,40 @@ std::string OneLine(const std::string& text) {
 EventLog::EventLog() = default;
 
 void EventLog::SetOwner(Poster post) {
-    std::lock_guard<std::mutex> lock(queueMutex_);
-    if (post) {
-        owner_ = std::this_thread::get_id();
-        post_ = std::move(post);
-        hasOwner_ = true;
-    } else {
-        owner_ = std::thread::id();
-        post_ = nullptr;
-        hasOwner_ = false;
+    std::lock_guard<std::mutex> target(targetMutex_);
+    hasOwner_ = static_cast<bool>(post);
+    owner_ = hasOwner_ ? std::this_thread::get_id() : std::thread::id();
+    post_ = std::move(post);
+}
+
+void EventLog::Detach() {
+    SetOwner(nullptr);
+    {
+        std::lock_guard<std::mutex> apply(applyMutex_);
+        onRowAppended = nullptr;
+        onRowsCleared = nullptr;
     }
+    // The drains posted for these entries die with the owner's event loop.
+    Drain();
 }
 
 void EventLog::Write(const std::string& dateTime, const std::string& type, int icon,
                      const std::string& description) {
     try {
-        Poster post;
+        LogRow row{icon, OneLine(dateTime), OneLine(type), OneLine(description)};
         {
-            std::lock_guard<std::mutex> lock(queueMutex_);
-            pending_.push_back(LogRow{icon, OneLine(dateTime), OneLine(type), OneLine(description)});
-            if (hasOwner_ && std::this_thread::get_id() != owner_) post = post_;
-        }
-        if (post) {
-            // One drain per entry rather than one per batch: a task that the
-            // poster drops (say, during shutdown) then cannot hold back the
-            // entries that follow it.
-            post([this] { Drain(); });
-            return;
+            std::lock_guard<std::mutex> target(targetMutex_);
+            {
+                std::lock_guard<std::mutex> lock(queueMutex_);
+                pending_.push_back(std::move(row));
+            }
+            if (hasOwner_ && std::this_thread::get_id() != owner_) {
+                // One drain per entry rather than one per batch: a task that
+                // the poster drops (say, during shutdown) then cannot hold
+                // back the entries that follow it.
+                post_([this] { Drain(); });
+                return;
+            }
         }
         Drain();
     } catch (...) {
