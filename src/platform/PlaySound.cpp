@@ -197,10 +197,14 @@ private:
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (current_) MarkEnded(*current_, false);
+            if (quit_ && session) {  // shutting down: nothing new starts
+                MarkEnded(*session, false);
+                session.reset();
+            }
             current_ = session;
             wanted_ = std::move(session);
             requested_ = true;
-            if (!quit_ && wanted_ && !thread_.joinable()) thread_ = std::thread(&Player::Run, this);
+            if (wanted_ && !thread_.joinable()) thread_ = std::thread(&Player::Run, this);
             // The bus is a queue: posted before the player waits on it, the
             // wake-up is still there when it does.
             if (busy_)
@@ -224,10 +228,6 @@ private:
                 if (!requested_) break;
                 requested_ = false;
                 next = std::move(wanted_);
-                if (quit_ && next) {  // a sound asked for while shutting down is not started
-                    MarkEnded(*next, false);
-                    next.reset();
-                }
                 busy_ = next;
             }
             if (active) TearDown(*active);
