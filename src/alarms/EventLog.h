@@ -55,7 +55,7 @@ public:
     void Write(const std::string& dateTime, const std::string& type, int icon,
                const std::string& description);
 
-    // Owner thread only.
+    // Owner thread only; with no owner, only while no other thread writes.
     const std::vector<LogRow>& Rows() const { return rows_; }
     void ClearRows();  // "Azzera registro attuale"
     void ClearAll();   // "Azzera tutto il registro degli eventi", after the confirmation
