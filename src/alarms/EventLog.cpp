@@ -64,33 +64,40 @@ std::string OneLine(const std::string& text) {
 EventLog::EventLog() = default;
 
 void EventLog::SetOwner(Poster post) {
-    std::lock_guard<std::mutex> lock(queueMutex_);
-    if (post) {
-        owner_ = std::this_thread::get_id();
-        post_ = std::move(post);
-        hasOwner_ = true;
-    } else {
-        owner_ = std::thread::id();
-        post_ = nullptr;
-        hasOwner_ = false;
+    std::lock_guard<std::mutex> target(targetMutex_);
+    hasOwner_ = static_cast<bool>(post);
+    owner_ = hasOwner_ ? std::this_thread::get_id() : std::thread::id();
+    post_ = std::move(post);
+}
+
+void EventLog::Detach() {
+    SetOwner(nullptr);
+    {
+        std::lock_guard<std::mutex> apply(applyMutex_);
+        onRowAppended = nullptr;
+        onRowsCleared = nullptr;
     }
+    // The drains posted for these entries die with the owner's event loop.
+    Drain();
 }
 
 void EventLog::Write(const std::string& dateTime, const std::string& type, int icon,
                      const std::string& description) {
     try {
-        Poster post;
+        LogRow row{icon, OneLine(dateTime), OneLine(type), OneLine(description)};
         {
-            std::lock_guard<std::mutex> lock(queueMutex_);
-            pending_.push_back(LogRow{icon, OneLine(dateTime), OneLine(type), OneLine(description)});
-            if (hasOwner_ && std::this_thread::get_id() != owner_) post = post_;
-        }
-        if (post) {
-            // One drain per entry rather than one per batch: a task that the
-            // poster drops (say, during shutdown) then cannot hold back the
-            // entries that follow it.
-            post([this] { Drain(); });
-            return;
+            std::lock_guard<std::mutex> target(targetMutex_);
+            {
+                std::lock_guard<std::mutex> lock(queueMutex_);
+                pending_.push_back(std::move(row));
+            }
+            if (hasOwner_ && std::this_thread::get_id() != owner_) {
+                // One drain per entry rather than one per batch: a task that
+                // the poster drops (say, during shutdown) then cannot hold
+                // back the entries that follow it.
+                post_([this] { Drain(); });
+                return;
+            }
         }
         Drain();
     } catch (...) {
@@ -150,15 +157,19 @@ void EventLog::AppendToFile(const LogRow& row) {
     const std::string line = platform::Utf8ToCp1252(row.dateTime + '\t' + row.type + '\t' +
                                                     row.description + "\r\n");
     // O_NONBLOCK only matters if the name is a FIFO: no reader must not hang us.
+    // The log tells what the cameras saw: for the user alone.
     const int fd = ::open(FilePath().c_str(),
-                          O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
+                          O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0600);
     if (fd < 0) return;
     struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    off_t size = regular ? st.st_size : 0;
     // Measured before the line goes in, so the file may end one line past the limit.
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-        static_cast<int64_t>(st.st_size) > SizeLimit(Settings.DimMaxLog))
-        (void)::ftruncate(fd, 0);
-    (void)WriteAll(fd, line);
+    if (regular && static_cast<int64_t>(size) > SizeLimit(Settings.DimMaxLog) && ::ftruncate(fd, 0) == 0)
+        size = 0;
+    // A line goes in whole or not at all: what a full disk let through is
+    // cut off again, so the next line never continues a broken one.
+    if (!WriteAll(fd, line) && regular) (void)::ftruncate(fd, size);
     ::close(fd);
 }
 

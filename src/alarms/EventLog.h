@@ -42,14 +42,20 @@ public:
     EventLog();
     // The calling thread becomes the owner; `post` reaches it from others.
     // An empty `post` goes back to carrying out entries on the calling thread.
-    // Posted tasks refer to this object: it must outlive them.
+    // Posted tasks refer to this object: it must outlive them. Once this
+    // returns, the previous `post` is neither running nor called again.
     void SetOwner(Poster post);
+    // The owner (the main window) is going away. Owner thread, outside the
+    // callbacks. Forgets the poster and the callbacks, then carries out every
+    // entry still waiting for the owner; from then on each caller carries out
+    // its own entries, so a worker's last lines still reach the file.
+    void Detach();
 
     // Any thread. Never fails towards the caller.
     void Write(const std::string& dateTime, const std::string& type, int icon,
                const std::string& description);
 
-    // Owner thread only.
+    // Owner thread only; with no owner, only while no other thread writes.
     const std::vector<LogRow>& Rows() const { return rows_; }
     void ClearRows();  // "Azzera registro attuale"
     void ClearAll();   // "Azzera tutto il registro degli eventi", after the confirmation
@@ -68,14 +74,18 @@ private:
     void Apply(const LogRow& row);
     void AppendToFile(const LogRow& row);
 
-    std::mutex queueMutex_;          // guards pending_, owner_, hasOwner_, post_, drainingThread_
-    std::deque<LogRow> pending_;     // entries not yet carried out, in call order
+    // Guards owner_, hasOwner_ and post_, and is held while post_ runs, so
+    // that SetOwner and Detach never pull the target away under a caller.
+    std::mutex targetMutex_;
     bool hasOwner_ = false;          // until SetOwner, entries are carried out by the caller
     std::thread::id owner_;
     Poster post_;
+    std::mutex queueMutex_;          // guards pending_, drainingThread_
+    std::deque<LogRow> pending_;     // entries not yet carried out, in call order
     std::thread::id drainingThread_;  // the thread inside Drain, if any
-    std::mutex applyMutex_;          // one writer at a time for rows_ and the file
-    std::vector<LogRow> rows_;       // owner thread only
+    std::mutex applyMutex_;          // one writer at a time for rows_, the callbacks' calls and the file
+    // The owner's, or with no owner whoever holds applyMutex_.
+    std::vector<LogRow> rows_;
 };
 
 // The program's one event log.

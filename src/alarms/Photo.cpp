@@ -9,6 +9,8 @@
 #include <optional>
 #include <unistd.h>
 
+#include "platform/UniqueFile.h"
+
 #include <jerror.h>
 #include <jpeglib.h>
 
@@ -242,12 +244,17 @@ bool EncodeJpeg(const MediaType& type, const uint8_t* frame, size_t length, std:
 }
 
 std::string PhotoPath(const std::string& fotoDir, const platform::DateTime& now) {
-    return fotoDir + "OCL-" + platform::FormatDateTime("yyyymmddhhnnss", now);
+    return fotoDir + PhotoStem(now);
 }
 
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
+std::string PhotoStem(const platform::DateTime& now) {
+    return "OCL-" + platform::FormatDateTime("yyyymmddhhnnss", now);
+}
+
+namespace {
+
+// Writes all of `bytes` and closes `fd`; false on any error.
+bool WriteAndClose(int fd, const std::vector<uint8_t>& bytes) {
     bool ok = true;
     size_t done = 0;
     while (done < bytes.size()) {
@@ -264,6 +271,13 @@ bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) 
     return ok;
 }
 
+}  // namespace
+
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    return fd >= 0 && WriteAndClose(fd, bytes);
+}
+
 PhotoResult TakePhoto(const std::string& fotoDir, int32_t formato, const std::vector<uint8_t>* frame,
                       const MediaType* type, const platform::DateTime& now) {
     PhotoResult result;
@@ -271,14 +285,18 @@ PhotoResult TakePhoto(const std::string& fotoDir, int32_t formato, const std::ve
     if (!frame || frame->empty() || !type || !LayoutOf(*type, frame->size())) return result;
 
     std::vector<uint8_t> bytes;
-    if (formato == 1) {
+    const bool jpeg = formato == 1;
+    if (jpeg) {
         if (!EncodeJpeg(*type, frame->data(), frame->size(), bytes)) return result;
         result.path += ".jpg";
     } else {
         result.path += ".bmp";
         if (!EncodeBitmapFile(*type, frame->data(), frame->size(), bytes)) return result;
     }
-    result.ok = WriteWholeFile(result.path, bytes);
+    // A photo of the same second gets a numbered name: the pictures of a
+    // busy second are all kept.
+    const int fd = platform::CreateUniqueFile(fotoDir, PhotoStem(now), jpeg ? "jpg" : "bmp", result.path);
+    result.ok = fd >= 0 && WriteAndClose(fd, bytes);
     return result;
 }
 

@@ -29,11 +29,14 @@ bool EncodeBitmapFile(const platform::MediaType& type, const uint8_t* frame, siz
 bool EncodeJpeg(const platform::MediaType& type, const uint8_t* frame, size_t length,
                 std::vector<uint8_t>& out);
 
-// fotoDir + "OCL-" + now as "yyyymmddhhnnss"; fotoDir ends with "/".
+// fotoDir + PhotoStem(now); fotoDir ends with "/".
 std::string PhotoPath(const std::string& fotoDir, const platform::DateTime& now);
+// "OCL-" + now as "yyyymmddhhnnss".
+std::string PhotoStem(const platform::DateTime& now);
 
-// Creates or truncates `path` and writes all of `bytes`; false on any
-// error, including a full disk. A failed write leaves what was written.
+// Creates (for the user alone) or truncates `path` and writes all of
+// `bytes`; false on any error, including a full disk. A failed write leaves
+// what was written.
 bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
 struct PhotoResult {
@@ -42,7 +45,9 @@ struct PhotoResult {
 };
 
 // formato 1 (Foto_Formato) saves PhotoPath + ".jpg", anything else
-// PhotoPath + ".bmp"; a file of the same second is replaced. A missing or
+// PhotoPath + ".bmp", readable by the user alone. An existing file is never
+// replaced: a later photo of the same second is PhotoPath + "-2", "-3"...
+// with the extension, and `path` names the file written. A missing or
 // unusable frame fails before an extension is chosen; a JPEG that cannot be
 // encoded fails before ".jpg" is appended.
 PhotoResult TakePhoto(const std::string& fotoDir, int32_t formato, const std::vector<uint8_t>* frame,

@@ -142,7 +142,8 @@ std::string DefaultFolder(const char* name) {
     if (folder.empty() || folder.back() != '/') folder += '/';
     folder += name;
     folder += '/';
-    if (!platform::DirectoryExists(folder)) platform::ForceDirectories(folder);
+    // It will hold the photos and recordings: for the user alone.
+    if (!platform::DirectoryExists(folder)) platform::ForceDirectories(folder, 0700);
     return folder;
 }
 

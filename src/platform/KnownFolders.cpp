@@ -97,13 +97,13 @@ bool FileExists(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-bool ForceDirectories(const std::string& path) {
+bool ForceDirectories(const std::string& path, unsigned mode) {
     const std::string dir = WithoutTrailingSlash(path);
     if (dir.empty()) return false;
     if (DirectoryExists(dir)) return true;
     const size_t slash = dir.find_last_of('/');
-    if (slash != std::string::npos && slash > 0 && !ForceDirectories(dir.substr(0, slash))) return false;
-    if (::mkdir(dir.c_str(), 0777) == 0) return true;
+    if (slash != std::string::npos && slash > 0 && !ForceDirectories(dir.substr(0, slash), mode)) return false;
+    if (::mkdir(dir.c_str(), static_cast<mode_t>(mode)) == 0) return true;
     return errno == EEXIST && DirectoryExists(dir);
 }
 

@@ -16,7 +16,7 @@ std::string ExecutableFolder();
 std::optional<uint32_t> VolumeSerialNumber();
 bool DirectoryExists(const std::string& path);
 bool FileExists(const std::string& path);
-// Creates the folder and any missing parents.
-bool ForceDirectories(const std::string& path);
+// Creates the folder and any missing parents, each with `mode` before the umask.
+bool ForceDirectories(const std::string& path, unsigned mode = 0777);
 
 }  // namespace platform

@@ -30,11 +30,13 @@ using BusPtr = std::unique_ptr<GstBus, ObjectUnref>;
 using PadPtr = std::unique_ptr<GstPad, ObjectUnref>;
 using MessagePtr = std::unique_ptr<GstMessage, MessageUnref>;
 
-// Opening and prerolling a sound file takes milliseconds; a sink that has not
-// prerolled by then is not going to play anything.
-constexpr GstClockTime kStartTimeout = 5 * GST_SECOND;
-// Posted by the stopping thread to wake the bus thread out of its wait.
-constexpr const char* kWakeUp = "oculara-sound-stop";
+// Opening and prerolling a sound file takes milliseconds, and a sound server
+// that is busy may take seconds; one that has not started the sink by then
+// is not going to play anything. Nobody waits for it but the player's thread.
+constexpr GstClockTime kStartTimeout = 30 * GST_SECOND;
+// Posted by a caller with a new request to wake the player's thread out of
+// its wait on the bus of the sound under way.
+constexpr const char* kWakeUp = "oculara-sound-request";
 
 void Complain(const std::string& file, const std::string& why) {
     std::fprintf(stderr, "Oculara: impossibile riprodurre \"%s\": %s\n", file.c_str(), why.c_str());
@@ -96,83 +98,73 @@ std::string SinkDescription() {
     return env && *env ? env : "autoaudiosink";
 }
 
-// One sound from its start to its teardown.
+// One sound from its request to its teardown. Built by the caller, then
+// started, watched and torn down by the player's thread alone.
 struct Session {
     std::string file;
     bool loop = false;
     bool wav = false;  // parsed by wavparse, not decodebin
     ElementPtr pipeline;
     BusPtr bus;
-    // Runs Player::Watch. Started and joined by the thread that holds the
-    // player's call lock; between the two only this thread touches the
-    // pipeline.
-    std::thread thread;
     std::atomic<unsigned> loops{0};
-    // Guarded by Player::stateMutex_.
+    // Guarded by Player::mutex_: the sound no longer counts as playing
+    // (ended, failed, stopped or replaced).
     bool ended = false;
     bool failed = false;
 };
 
+// Callers only build a sound and hand it over: the pipeline starts, loops and
+// stops on the player's own thread, so no caller waits for the audio sink
+// (a sound server may take seconds to open one). The latest request wins.
 class Player {
 public:
     Player() = default;
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;
-    ~Player() { Stop(); }
+    ~Player() { Shutdown(); }
 
     bool Play(const char* file, unsigned flags) {
-        std::shared_ptr<Session> session;
-        {
-            std::lock_guard<std::mutex> call(callMutex_);
-            StopLocked();
-            if (!file || !*file) return true;
-            session = Start(file, (flags & SND_LOOP) != 0);
-            if (!session) return false;
-            if (flags & (SND_ASYNC | SND_LOOP)) return true;
+        if (!file || !*file) {
+            Request(nullptr);
+            return true;
         }
-        // A synchronous sound is waited for without the call lock, so that
-        // another thread can still stop it.
-        std::unique_lock<std::mutex> lock(stateMutex_);
+        std::shared_ptr<Session> session = Open(file, (flags & SND_LOOP) != 0);
+        Request(session);  // a failed one stops the sound all the same
+        if (!session) return false;
+        if (flags & (SND_ASYNC | SND_LOOP)) return true;
+        std::unique_lock<std::mutex> lock(mutex_);
         ended_.wait(lock, [&] { return session->ended; });
         return !session->failed;
     }
 
-    void Stop() {
-        std::lock_guard<std::mutex> call(callMutex_);
-        StopLocked();
+    // Stops the sound and joins the player's thread, which a later Play starts again.
+    void Shutdown() {
+        std::thread thread;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            quit_ = true;
+            thread = std::move(thread_);
+        }
+        Request(nullptr);
+        if (thread.joinable()) thread.join();
+        std::lock_guard<std::mutex> lock(mutex_);
+        quit_ = false;
     }
 
     bool Playing() {
-        std::lock_guard<std::mutex> lock(stateMutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         return current_ && !current_->ended;
     }
 
     unsigned Loops() {
-        std::lock_guard<std::mutex> lock(stateMutex_);
-        return current_ ? current_->loops.load() : 0;
+        std::lock_guard<std::mutex> lock(mutex_);
+        return current_ && !current_->ended ? current_->loops.load() : 0;
     }
 
 private:
-    // Call lock held.
-    void StopLocked() {
-        std::shared_ptr<Session> session;
-        {
-            std::lock_guard<std::mutex> lock(stateMutex_);
-            session = std::move(current_);
-        }
-        if (!session) return;
-        if (session->thread.joinable()) {
-            // A bus the watcher already flushed on its way out drops this.
-            gst_bus_post(session->bus.get(),
-                         gst_message_new_application(nullptr, gst_structure_new_empty(kWakeUp)));
-            session->thread.join();
-        }
-        gst_element_set_state(session->pipeline.get(), GST_STATE_NULL);
-        Finish(*session, false);
-    }
-
-    // Call lock held. Returns the session playing, or null after complaining.
-    std::shared_ptr<Session> Start(const std::string& file, bool loop) {
+    // Caller's thread. The checks that need no running pipeline: the file,
+    // the elements, the sink description. Null after complaining.
+    static std::shared_ptr<Session> Open(const std::string& file, bool loop) {
         GError* initError = nullptr;
         if (!gst_init_check(nullptr, nullptr, &initError)) {
             Complain(file, initError ? initError->message : "GStreamer non disponibile");
@@ -188,37 +180,107 @@ private:
             Complain(file, "non è un file");
             return nullptr;
         }
-
         auto session = std::make_shared<Session>();
         session->file = file;
         session->loop = loop;
         std::string why;
-        if (!Build(*session, why) || !Preroll(*session, why)) {
-            if (session->pipeline) gst_element_set_state(session->pipeline.get(), GST_STATE_NULL);
+        if (!Build(*session, why)) {
             Complain(file, why);
             return nullptr;
         }
-        GstElement* pipeline = session->pipeline.get();
+        return session;
+    }
+
+    // Any thread. Makes `session` (null: silence) the sound wanted; the one
+    // playing stops counting as playing at once.
+    void Request(std::shared_ptr<Session> session) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (current_) MarkEnded(*current_, false);
+            if (quit_ && session) {  // shutting down: nothing new starts
+                MarkEnded(*session, false);
+                session.reset();
+            }
+            current_ = session;
+            wanted_ = std::move(session);
+            requested_ = true;
+            if (wanted_ && !thread_.joinable()) thread_ = std::thread(&Player::Run, this);
+            // The bus is a queue: posted before the player waits on it, the
+            // wake-up is still there when it does.
+            if (busy_)
+                gst_bus_post(busy_->bus.get(),
+                             gst_message_new_application(nullptr, gst_structure_new_empty(kWakeUp)));
+        }
+        ended_.notify_all();
+        wake_.notify_all();
+    }
+
+    // The player's thread: takes the latest request, tears down the sound
+    // before it, starts and watches the new one until it ends or a request
+    // comes.
+    void Run() {
+        std::shared_ptr<Session> active;
+        for (;;) {
+            std::shared_ptr<Session> next;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait(lock, [&] { return requested_ || (quit_ && !active); });
+                if (!requested_) break;
+                requested_ = false;
+                next = std::move(wanted_);
+                busy_ = next;
+            }
+            if (active) TearDown(*active);
+            active = std::move(next);
+            if (!active) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (quit_) break;
+                continue;
+            }
+            Outcome outcome = Start(*active);
+            if (outcome == Outcome::Running) outcome = Watch(*active);
+            if (outcome == Outcome::Finished) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                busy_.reset();  // no bus left to wake: a request comes by wake_
+            }
+        }
+        if (active) TearDown(*active);
+        std::lock_guard<std::mutex> lock(mutex_);
+        busy_.reset();
+    }
+
+    enum class Outcome { Running, Finished, Interrupted };
+
+    // Player's thread. Prerolls and plays; a failure ends the sound.
+    Outcome Start(Session& session) {
+        std::string why;
+        const Outcome prerolled = Preroll(session, why);
+        if (prerolled != Outcome::Running) {
+            if (prerolled == Outcome::Finished) Fail(session, why);
+            return prerolled;
+        }
+        GstElement* pipeline = session.pipeline.get();
         // A segment seek ends each pass with SEGMENT_DONE instead of EOS, and
         // the next pass is queued behind the data still in the pipeline: no
         // gap. Only the WAV parser, which pulls from the file, does this
         // reliably; parsers fed through decodebin may answer a segment seek
         // with an instant SEGMENT_DONE in bytes and nothing played, so there
         // each EOS restarts the pipeline instead (Rewind).
-        if (loop && session->wav)
+        if (session.loop && session.wav)
             gst_element_seek(pipeline, 1.0, GST_FORMAT_TIME,
                              GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_SEGMENT), GST_SEEK_TYPE_SET, 0,
                              GST_SEEK_TYPE_SET, -1);
         if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-            why = PendingError(session->bus.get());
-            gst_element_set_state(pipeline, GST_STATE_NULL);
-            Complain(file, why);
-            return nullptr;
+            Fail(session, PendingError(session.bus.get()));
+            return Outcome::Finished;
         }
-        session->thread = std::thread(&Player::Watch, this, session.get());
-        std::lock_guard<std::mutex> lock(stateMutex_);
-        current_ = session;
-        return session;
+        return Outcome::Running;
+    }
+
+    void Fail(Session& session, const std::string& why) {
+        gst_element_set_state(session.pipeline.get(), GST_STATE_NULL);
+        Complain(session.file, why);
+        End(session, true);
     }
 
     static bool Build(Session& session, std::string& why) {
@@ -267,43 +329,49 @@ private:
     }
 
     // Opens and decodes the start of the file; this is where a missing
-    // decoder or a corrupt file shows, while the caller still gets the answer.
-    static bool Preroll(Session& session, std::string& why) {
+    // decoder, a corrupt file or a sink that never starts shows. A request
+    // that comes meanwhile interrupts it.
+    static Outcome Preroll(Session& session, std::string& why) {
         const GstStateChangeReturn change = gst_element_set_state(session.pipeline.get(), GST_STATE_PAUSED);
         if (change == GST_STATE_CHANGE_FAILURE) {
             why = PendingError(session.bus.get());
-            return false;
+            return Outcome::Finished;
         }
-        if (change != GST_STATE_CHANGE_ASYNC) return true;
-        MessagePtr message(gst_bus_timed_pop_filtered(session.bus.get(), kStartTimeout,
-                                                      GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE)));
+        if (change != GST_STATE_CHANGE_ASYNC) return Outcome::Running;
+        MessagePtr message(gst_bus_timed_pop_filtered(
+            session.bus.get(), kStartTimeout,
+            GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_APPLICATION)));
         if (!message) {
             why = "l'uscita audio non risponde";
-            return false;
+            return Outcome::Finished;
         }
-        if (GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ERROR) {
+        switch (GST_MESSAGE_TYPE(message.get())) {
+        case GST_MESSAGE_ERROR:
             why = ErrorText(message.get());
-            return false;
+            return Outcome::Finished;
+        case GST_MESSAGE_APPLICATION:
+            return Outcome::Interrupted;
+        default:
+            return Outcome::Running;
         }
-        return true;
     }
 
-    // The session's bus thread. Leaves when the sound ends or fails (then the
-    // pipeline is stopped here, releasing the audio device at once) or when
-    // StopLocked wakes it.
-    void Watch(Session* session) {
-        GstElement* pipeline = session->pipeline.get();
+    // Player's thread. Watches the bus until the sound ends or fails (then
+    // the pipeline is stopped here, releasing the audio device at once) or
+    // until a request wakes it.
+    Outcome Watch(Session& session) {
+        GstElement* pipeline = session.pipeline.get();
         const auto wanted =
             GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_EOS | GST_MESSAGE_SEGMENT_DONE | GST_MESSAGE_APPLICATION);
         for (;;) {
-            MessagePtr message(gst_bus_timed_pop_filtered(session->bus.get(), GST_CLOCK_TIME_NONE, wanted));
+            MessagePtr message(gst_bus_timed_pop_filtered(session.bus.get(), GST_CLOCK_TIME_NONE, wanted));
             if (!message) {  // bus flushing: the pipeline is going down
-                Finish(*session, false);
-                return;
+                End(session, false);
+                return Outcome::Finished;
             }
             switch (GST_MESSAGE_TYPE(message.get())) {
             case GST_MESSAGE_APPLICATION:
-                if (gst_message_has_name(message.get(), kWakeUp)) return;
+                if (gst_message_has_name(message.get(), kWakeUp)) return Outcome::Interrupted;
                 break;
             case GST_MESSAGE_SEGMENT_DONE: {
                 GstFormat format;
@@ -312,39 +380,39 @@ private:
                 // A pass that ended at 0 played nothing: repeating it would
                 // only spin.
                 if (format != GST_FORMAT_TIME || end <= 0) {
-                    End(*session, false);
-                    return;
+                    Stop(session, false);
+                    return Outcome::Finished;
                 }
-                ++session->loops;
+                ++session.loops;
                 if (!gst_element_seek(pipeline, 1.0, GST_FORMAT_TIME, GST_SEEK_FLAG_SEGMENT, GST_SEEK_TYPE_SET, 0,
                                       GST_SEEK_TYPE_SET, -1) &&
-                    !Rewind(*session))
-                    return;
+                    !Rewind(session))
+                    return Outcome::Finished;
                 break;
             }
             case GST_MESSAGE_EOS: {
                 gint64 end = 0;
-                if (!session->loop || !gst_element_query_position(pipeline, GST_FORMAT_TIME, &end) || end <= 0) {
-                    End(*session, false);
-                    return;
+                if (!session.loop || !gst_element_query_position(pipeline, GST_FORMAT_TIME, &end) || end <= 0) {
+                    Stop(session, false);
+                    return Outcome::Finished;
                 }
-                ++session->loops;
-                if (!Rewind(*session)) return;
+                ++session.loops;
+                if (!Rewind(session)) return Outcome::Finished;
                 break;
             }
             case GST_MESSAGE_ERROR:
-                Complain(session->file, ErrorText(message.get()));
-                End(*session, true);
-                return;
+                Complain(session.file, ErrorText(message.get()));
+                Stop(session, true);
+                return Outcome::Finished;
             default:
                 break;
             }
         }
     }
 
-    // Bus thread. Starts a pass that ended with EOS again; on failure ends
-    // the sound. Not a seek: a parser fed through decodebin (auparse is one)
-    // may take a seek back after EOS and end again at once, with nothing
+    // Player's thread. Starts a pass that ended with EOS again; on failure
+    // ends the sound. Not a seek: a parser fed through decodebin (auparse is
+    // one) may take a seek back after EOS and end again at once, with nothing
     // played. Going through READY restarts every parser from the file's first
     // byte, at the price of a short gap.
     bool Rewind(Session& session) {
@@ -353,33 +421,45 @@ private:
             gst_element_set_state(pipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE)
             return true;
         Complain(session.file, "impossibile ripartire dall'inizio");
-        End(session, true);
+        Stop(session, true);
         return false;
     }
 
-    // Bus thread.
-    void End(Session& session, bool failed) {
+    // Player's thread.
+    void Stop(Session& session, bool failed) {
         gst_element_set_state(session.pipeline.get(), GST_STATE_NULL);
-        Finish(session, failed);
+        End(session, failed);
     }
 
-    void Finish(Session& session, bool failed) {
+    void TearDown(Session& session) { Stop(session, false); }
+
+    void End(Session& session, bool failed) {
         {
-            std::lock_guard<std::mutex> lock(stateMutex_);
-            if (session.ended) return;
-            session.ended = true;
-            session.failed = failed;
+            std::lock_guard<std::mutex> lock(mutex_);
+            MarkEnded(session, failed);
         }
         ended_.notify_all();
     }
 
-    // Serialises PlaySound calls: its holder builds, starts and tears down
-    // pipelines.
-    std::mutex callMutex_;
-    // Guards current_ and each session's ended/failed; ended_ signals them.
-    std::mutex stateMutex_;
+    // mutex_ held. The first end counts: a stopped sound that then fails
+    // while going down was still stopped.
+    static void MarkEnded(Session& session, bool failed) {
+        if (session.ended) return;
+        session.ended = true;
+        session.failed = failed;
+    }
+
+    // Guards everything below but thread_'s own running, and every
+    // session's ended/failed; ended_ and wake_ signal them.
+    std::mutex mutex_;
     std::condition_variable ended_;
-    std::shared_ptr<Session> current_;
+    std::condition_variable wake_;
+    std::shared_ptr<Session> current_;  // what SoundPlaying tells about
+    std::shared_ptr<Session> wanted_;   // the request not yet taken; null: silence
+    bool requested_ = false;            // wanted_ holds a request
+    std::shared_ptr<Session> busy_;     // the sound whose bus the player's thread waits on
+    bool quit_ = false;                 // Shutdown: the thread leaves once idle
+    std::thread thread_;                // the player's thread, started by the first sound
 };
 
 Player& ThePlayer() {
@@ -391,7 +471,7 @@ Player& ThePlayer() {
 
 bool PlaySound(const char* file, unsigned flags) { return ThePlayer().Play(file, flags); }
 
-void ShutdownSound() { ThePlayer().Stop(); }
+void ShutdownSound() { ThePlayer().Shutdown(); }
 
 bool SoundPlaying() { return ThePlayer().Playing(); }
 

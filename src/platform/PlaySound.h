@@ -14,15 +14,17 @@ constexpr unsigned SND_NODEFAULT = 0x0002;
 constexpr unsigned SND_LOOP = 0x0008;
 constexpr unsigned SND_FILENAME = 0x20000;
 
-// Any thread; calls from several threads are serialised.
+// Any thread; the latest call wins. The sound plays on the player's own
+// thread: no call waits for the audio sink to start or stop.
 // file nullptr or "": stops the sound, returns true.
-// Otherwise stops the sound (fully: its pipeline is gone when this returns)
-// and starts `file`. SND_ASYNC returns once the file has been opened and
-// decoding has begun; SND_LOOP repeats it without a gap until the next call
-// (SND_LOOP implies SND_ASYNC: a looping sound never ends by itself);
-// without either, returns when the sound has ended or has been stopped by
-// another thread. A file that cannot be opened or decoded returns false
-// with one line on stderr, and nothing plays.
+// Otherwise stops the sound and starts `file`. A file that is missing or not
+// a file, or a sink description that cannot be built, returns false at once
+// with one line on stderr, and nothing plays. SND_ASYNC returns true as soon
+// as the sound is handed to the player; one that then cannot be decoded or
+// played ends by itself with one line on stderr. SND_LOOP repeats it without
+// a gap until the next call (SND_LOOP implies SND_ASYNC: a looping sound
+// never ends by itself); without either, returns when the sound has ended
+// (false if it could not be played) or has been stopped by another call.
 // The audio sink is the GStreamer bin description in OCULARA_AUDIO_SINK,
 // read at each call; "autoaudiosink" when unset or empty.
 bool PlaySound(const char* file, unsigned flags);
@@ -32,7 +34,8 @@ bool PlaySound(const char* file, unsigned flags);
 void ShutdownSound();
 
 // For tests. Any thread.
-// True from a successful start until the sound ends, fails or is stopped.
+// True from a call that starts a sound (while the sink is still starting,
+// too) until the sound ends, fails or is stopped.
 bool SoundPlaying();
 // How many times the sound now playing has wrapped round to its start;
 // 0 when nothing plays.

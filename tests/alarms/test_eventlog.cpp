@@ -1,4 +1,5 @@
 #include "alarms/EventLog.h"
+#include "alarms/FileModes.h"
 #include "core/Globali.h"
 #include "support/TestSupport.h"
 
@@ -13,7 +14,10 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -354,6 +358,47 @@ TEST_F(EventLogTest, WriteLogEntryGoesToTheProgramsLog) {
     log.ClearRows();
 }
 
+TEST_F(EventLogTest, LogFileIsCreatedForTheUserAlone) {
+    testsupport::ScopedUmask noMask(0);
+    Entry("riservato");
+    EXPECT_EQ(testsupport::PermissionsOf(LogPath()), 0600);
+    // Emptied for its size, it stays the same file with the same rights.
+    Settings.DimMaxLog = 0;
+    Entry("ancora");
+    EXPECT_EQ(testsupport::PermissionsOf(LogPath()), 0600);
+    EXPECT_THAT(FileLines(LogPath()), ElementsAre("7/12/26 05:40:03\tAllarme\tancora"));
+}
+
+// The file may only grow by whole lines: a disk that fills up in the middle
+// of a line (here a file size limit a few bytes past the end) gets none of
+// it, and the next line starts on a line of its own.
+TEST_F(EventLogTest, LineCutShortByAFullDiskLeavesNothingForTheNextToContinue) {
+    Entry("prima");
+    const int64_t before = FileSize(LogPath());
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Past the limit write() fails with EFBIG instead of killing the process.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        const rlim_t unlimited = limit.rlim_cur;
+        limit.rlim_cur = static_cast<rlim_t>(before + 10);
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(2);
+        Entry("una riga che non entra tutta nel disco");
+        limit.rlim_cur = unlimited;
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(3);
+        Entry("dopo");
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_THAT(FileLines(LogPath()),
+                ElementsAre("7/12/26 05:40:03\tAllarme\tprima", "7/12/26 05:40:03\tAllarme\tdopo"));
+}
+
 // --- threads -------------------------------------------------------------------
 
 TEST_F(EventLogTest, EntriesFromOtherThreadsWaitForTheOwnerAndKeepCallOrder) {
@@ -397,6 +442,52 @@ TEST_F(EventLogTest, ClearingCarriesOutEarlierPendingEntriesFirst) {
     poster.RunAll();
     EXPECT_TRUE(log_.Rows().empty());
     EXPECT_EQ(FileLines(LogPath()).size(), 1u);
+}
+
+// The owner goes away with entries still waiting for it: they are carried
+// out there and then, its callbacks are never called again, and later
+// entries from other threads go straight in instead of to the old poster.
+TEST_F(EventLogTest, DetachedOwnerLeavesNoEntryBehindAndIsNeverCalledAgain) {
+    QueuedPoster poster;
+    log_.SetOwner(poster.poster());
+    int listed = 0;
+    log_.onRowAppended = [&](const LogRow&) { ++listed; };
+    std::thread([&] { Entry("ultima del worker"); }).join();
+
+    log_.Detach();
+    EXPECT_EQ(listed, 0);
+    EXPECT_FALSE(log_.onRowAppended);
+    EXPECT_FALSE(log_.onRowsCleared);
+    EXPECT_THAT(FileLines(LogPath()), ElementsAre("7/12/26 05:40:03\tAllarme\tultima del worker"));
+
+    std::thread([&] { Entry("dopo la chiusura"); }).join();
+    EXPECT_THAT(Descriptions(log_.Rows()), ElementsAre("ultima del worker", "dopo la chiusura"));
+    EXPECT_EQ(FileLines(LogPath()).size(), 2u);
+    EXPECT_EQ(poster.RunAll(), 1u);  // only the drain posted before: finds nothing left
+    EXPECT_EQ(FileLines(LogPath()).size(), 2u);
+}
+
+// Writers racing the owner's departure: every entry is in the file once,
+// none is posted after the detach returns.
+TEST_F(EventLogTest, WritersRacingTheDetachLoseNothing) {
+    std::atomic<bool> detached{false};
+    std::atomic<int> postedAfter{0};
+    log_.SetOwner([&](std::function<void()>) {
+        if (detached.load()) ++postedAfter;  // the task is dropped, as a closed window's would be
+    });
+    constexpr int kThreads = 3, kPerThread = 200;
+    std::vector<std::thread> workers;
+    for (int t = 0; t < kThreads; ++t)
+        workers.emplace_back([&, t] {
+            for (int i = 0; i < kPerThread; ++i) Entry("t" + std::to_string(t) + " " + std::to_string(i));
+        });
+    log_.Detach();
+    detached.store(true);
+    for (auto& w : workers) w.join();
+
+    EXPECT_EQ(postedAfter.load(), 0);
+    ASSERT_EQ(log_.Rows().size(), static_cast<size_t>(kThreads * kPerThread));
+    ExpectEachWriterInOrderAndFileLikeList(log_.Rows(), LogPath());
 }
 
 TEST_F(EventLogTest, ConcurrentWritersKeepTheirOwnOrderAndFileMatchesList) {

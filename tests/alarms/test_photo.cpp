@@ -1,15 +1,22 @@
 #include "alarms/Photo.h"
+#include "alarms/Dispatcher.h"
+#include "alarms/EventLog.h"
+#include "alarms/FileModes.h"
+#include "core/Globali.h"
 #include "platform/RunWithoutRights.h"
+#include "platform/UniqueFile.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <tuple>
+#include <unistd.h>
 
 #include <jpeglib.h>
 
@@ -224,18 +231,13 @@ TEST(TakePhoto, NamesTheFileByFormatAndReportsFailures) {
     const std::vector<uint8_t> frame = SceneFrame(64, 48, 32);
 
     for (int formato : {1, 0, 2}) {
-        const auto r = alarms::TakePhoto(folder, formato, &frame, &type, now);
+        const DateTime second{2026, 12, 7, 5, 40, 3 + formato};
+        const auto r = alarms::TakePhoto(folder, formato, &frame, &type, second);
         const std::string ext = formato == 1 ? ".jpg" : ".bmp";
         EXPECT_TRUE(r.ok);
-        EXPECT_EQ(r.path, folder + "OCL-20261207054003" + ext);
+        EXPECT_EQ(r.path, folder + "OCL-2026120705400" + std::to_string(3 + formato) + ext);
         EXPECT_EQ(testsupport::ReadFile(r.path).substr(0, 2), formato == 1 ? "\xFF\xD8" : "BM");
     }
-    // The same second again replaces the file, shorter content included.
-    const MediaType small = FrameType(4, 4, 24);
-    const std::vector<uint8_t> smallFrame = SceneFrame(4, 4, 24);
-    const auto again = alarms::TakePhoto(folder, 0, &smallFrame, &small, now);
-    EXPECT_TRUE(again.ok);
-    EXPECT_EQ(testsupport::ReadFile(again.path).size(), 54 + 12 * 4u);
 
     // No usable frame: failure before the extension is chosen.
     const std::vector<uint8_t> empty;
@@ -246,7 +248,7 @@ TEST(TakePhoto, NamesTheFileByFormatAndReportsFailures) {
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(r.path, folder + "OCL-20260102030405");
     }
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3);
 
     // A folder that cannot take the file: failure with the whole path.
     testsupport::WriteFile(dir / "plain", "x");
@@ -266,6 +268,115 @@ TEST(TakePhoto, NamesTheFileByFormatAndReportsFailures) {
     EXPECT_TRUE(*refused);
 
     EXPECT_FALSE(alarms::WriteWholeFile("/dev/full", {1, 2, 3}));  // a full disk
+}
+
+// Photos of one second, as a busy intruder gives them with no minimum
+// interval: each is kept beside the others, none replaced, each readable by
+// the user alone.
+TEST(TakePhoto, PhotosOfOneSecondAreAllKeptForTheUserAlone) {
+    testsupport::ScopedUmask noMask(0);
+    testsupport::TempDir dir;
+    const std::string folder = dir.path() + "/";
+    const DateTime now{2026, 12, 7, 5, 40, 3};
+    const MediaType big = FrameType(64, 48, 24), small = FrameType(4, 4, 24);
+    const std::vector<uint8_t> bigFrame = SceneFrame(64, 48, 24), smallFrame = SceneFrame(4, 4, 24);
+
+    const auto first = alarms::TakePhoto(folder, 0, &bigFrame, &big, now);
+    const auto second = alarms::TakePhoto(folder, 0, &smallFrame, &small, now);
+    const auto third = alarms::TakePhoto(folder, 0, &smallFrame, &small, now);
+    const auto jpeg = alarms::TakePhoto(folder, 1, &smallFrame, &small, now);
+    ASSERT_TRUE(first.ok && second.ok && third.ok && jpeg.ok);
+    EXPECT_EQ(first.path, folder + "OCL-20261207054003.bmp");
+    EXPECT_EQ(second.path, folder + "OCL-20261207054003-2.bmp");
+    EXPECT_EQ(third.path, folder + "OCL-20261207054003-3.bmp");
+    EXPECT_EQ(jpeg.path, folder + "OCL-20261207054003.jpg");  // another name: its own count
+    EXPECT_EQ(testsupport::ReadFile(first.path).size(), 54 + Stride(64, 24) * 48);
+    EXPECT_EQ(testsupport::ReadFile(second.path).size(), 54 + 12 * 4u);
+    for (const auto& r : {first, second, third, jpeg}) EXPECT_EQ(testsupport::PermissionsOf(r.path), 0600) << r.path;
+
+    // A link planted under the next name is not followed, nor is its target touched.
+    testsupport::WriteFile(dir / "bersaglio", "intatto");
+    ASSERT_EQ(::symlink((dir / "bersaglio").c_str(), (dir / "OCL-20261207054003-4.bmp").c_str()), 0);
+    const auto past = alarms::TakePhoto(folder, 0, &smallFrame, &small, now);
+    EXPECT_TRUE(past.ok);
+    EXPECT_EQ(past.path, folder + "OCL-20261207054003-5.bmp");
+    EXPECT_EQ(testsupport::ReadFile(dir / "bersaglio"), "intatto");
+}
+
+TEST(UniqueFile, NumbersNamesInAnyFolderSpellingAndReportsTheFolder) {
+    testsupport::TempDir dir;
+    std::string path;
+    for (const std::string& folder : {dir.path(), dir.path() + "/"}) {
+        const int fd = platform::CreateUniqueFile(folder, "nota", "", path);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    EXPECT_EQ(path, dir / "nota-2");
+    EXPECT_TRUE(testsupport::PathExists(dir / "nota"));
+
+    errno = 0;
+    EXPECT_EQ(platform::CreateUniqueFile(dir / "manca", "OCL-1", "jpg", path), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(path, dir / "manca/OCL-1.jpg");
+}
+
+// What the dispatcher logs for photos of one second names each file written.
+TEST(TakePhoto, EveryPhotoOfOneSecondIsNamedInTheLog) {
+    class Camera : public alarms::AlarmReactions {
+    public:
+        explicit Camera(std::string folder) : folder_(std::move(folder)) {}
+        void StartSoundAlarm() override {}
+        bool SmsWorkerBusy() override { return true; }
+        void DisableSmsTimer() override {}
+        void EnableSmsTimer() override {}
+        bool MailWorkerBusy() override { return true; }
+        void DisableMailTimer() override {}
+        void EnableMailTimer() override {}
+        bool VideoDetectorMonitoring() override { return true; }
+        alarms::PhotoOutcome TakePhoto() override {
+            const auto r = alarms::TakePhoto(folder_, 1, &frame_, &type_, platform::Now());
+            return {r.ok, r.path};
+        }
+        bool RecordingActive() override { return true; }
+        bool StartRecording() override { return false; }
+        void ArmRecordingStop(int32_t) override {}
+        std::string NomeFileAvi() override { return ""; }
+        void RunAlarmFile() override {}
+
+    private:
+        std::string folder_;
+        const MediaType type_ = FrameType(8, 8, 24);
+        const std::vector<uint8_t> frame_ = SceneFrame(8, 8, 24);
+    };
+
+    testsupport::TempDir dir;
+    const std::string savedDir = ProgramDir;
+    ProgramDir = dir.path() + "/";
+    platform::SetNowForTests({2026, 12, 7, 5, 40, 3});
+    alarms::TheEventLog().ClearRows();
+    TSettings s;
+    s.Allarme_Sonoro = s.Allarme_File = false;
+    s.Allarme_Foto = true;
+    s.Foto_MaxUnoOgni = 0;
+    Camera camera(dir.path() + "/");
+    alarms::EventRecord event;
+    event.TipoEvento = alarms::EventoMovimento;
+    event.MovementCount = 3;
+    alarms::GestisciEvento(s, event, {}, false, {}, camera);
+    alarms::GestisciEvento(s, event, {}, false, {}, camera);
+
+    std::vector<std::string> named;
+    for (const auto& row : alarms::TheEventLog().Rows())
+        if (row.icon == alarms::IconFoto) named.push_back(row.description);
+    alarms::TheEventLog().ClearRows();
+    platform::ClearNowForTests();
+    ProgramDir = savedDir;
+    const std::string stem = dir.path() + "/OCL-20261207054003";
+    ASSERT_EQ(named.size(), 2u);
+    EXPECT_EQ(named[0], "Scattata foto, nome file: " + stem + ".jpg");
+    EXPECT_EQ(named[1], "Scattata foto, nome file: " + stem + "-2.jpg");
+    EXPECT_EQ(testsupport::ReadFile(stem + ".jpg").substr(0, 2), "\xFF\xD8");
+    EXPECT_EQ(testsupport::ReadFile(stem + "-2.jpg").substr(0, 2), "\xFF\xD8");
 }
 
 }  // namespace

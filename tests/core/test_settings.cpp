@@ -4,6 +4,7 @@
 #include "platform/KnownFolders.h"
 #include "platform/Registry.h"
 
+#include "alarms/FileModes.h"
 #include "platform/RunWithoutRights.h"
 #include "support/TestSupport.h"
 
@@ -144,6 +145,16 @@ protected:
     ScopedEnv config{"XDG_CONFIG_HOME", dir / "config"};
     ScopedEnv sysconf{"OCULARA_SYSCONFDIR", dir / "etc"};
 };
+
+// The default folders will hold the surveillance pictures and recordings:
+// made for the user alone, while the documents folder keeps its usual rights.
+TEST_F(SettingsTest, DefaultPhotoAndRecordingFoldersAreMadeForTheUserAlone) {
+    ScopedUmask noMask(0);
+    LoadSettings();
+    EXPECT_EQ(PermissionsOf(Docs() + "/Foto"), 0700);
+    EXPECT_EQ(PermissionsOf(Docs() + "/Video"), 0700);
+    EXPECT_EQ(PermissionsOf(Docs()), 0777);
+}
 
 TEST_F(SettingsTest, FirstStartTakesEveryDefaultAndTheFirstSaveWritesAll68InOrder) {
     LoadSettings();

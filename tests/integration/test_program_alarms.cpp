@@ -3,6 +3,7 @@
 // program; detection goes on after the recording.
 
 #include "ProgramRunner.h"
+#include "alarms/FileModes.h"
 #include "platform/TestDevices.h"
 
 #include <gtest/gtest.h>
@@ -198,7 +199,9 @@ TEST(ProgramAlarms, AnIntruderSetsOffEveryLocalAction) {
     EXPECT_NEAR(media.seconds, 4.0, 1.5);
 }
 
+// Run with no umask to hide behind: the photo and the log are the user's alone.
 TEST(ProgramAlarms, ABitmapPhotoIsUprightAtTheCameraSize) {
+    testsupport::ScopedUmask noMask(0);
     testsupport::TempDir home;
     ProgramRunner program(home.path());
     program.env["OCULARA_TEST_INTRUDER_SECONDS"] = "25";
@@ -210,6 +213,8 @@ TEST(ProgramAlarms, ABitmapPhotoIsUprightAtTheCameraSize) {
     const std::string photo = AfterPrefix(ReadFile(program.LogPath()), "Scattata foto, nome file: ");
     ASSERT_TRUE(program.Stop(SIGTERM));
     EXPECT_EQ(photo.substr(photo.size() - 4), ".bmp");
+    EXPECT_EQ(testsupport::PermissionsOf(photo), 0600);
+    EXPECT_EQ(testsupport::PermissionsOf(program.LogPath()), 0600);
     const Picture picture = DecodeBmp24(ReadFile(photo));
     ASSERT_EQ(picture.width, 320);
     ASSERT_EQ(picture.height, 240);

@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/HeldAudioSink.h"
 #include "support/TestSupport.h"
 
 // GLib's locks are futexes that ThreadSanitizer does not see, so every hand-
@@ -175,6 +176,10 @@ TEST_F(PlaySoundTest, SyncSoundStoppedFromAnotherThreadReturns) {
     EXPECT_TRUE(sync.get());
 }
 
+// A missing file or a folder is refused by the call itself; a file that
+// turns out not to be a sound only once it is decoded, on the player's
+// thread, ends by itself. Either way one line names it, and the sound that
+// played before has stopped.
 TEST_F(PlaySoundTest, UnplayableFilesFailWithOneLineAndStopTheSound) {
     std::string riffGarbage = Wav(0.2).substr(0, 12);
     for (int i = 0; i < 200; ++i) riffGarbage += static_cast<char>(i * 37);
@@ -184,18 +189,48 @@ TEST_F(PlaySoundTest, UnplayableFilesFailWithOneLineAndStopTheSound) {
     testsupport::WriteFile(dir / "casuale.wav", garbage);
     testsupport::WriteFile(dir / "vuoto.wav", "");
 
-    for (const std::string& bad :
-         {dir / "manca.wav", dir / "rotto.wav", dir / "casuale.wav", dir / "vuoto.wav", dir.path()}) {
-        SCOPED_TRACE(bad);
+    struct Bad {
+        std::string file;
+        bool refusedAtOnce;
+    };
+    for (const Bad& bad : {Bad{dir / "manca.wav", true}, Bad{dir.path(), true}, Bad{dir / "rotto.wav", false},
+                           Bad{dir / "casuale.wav", false}, Bad{dir / "vuoto.wav", false}}) {
+        SCOPED_TRACE(bad.file);
         ASSERT_TRUE(PlaySound(shortWav.c_str(), SND_ASYNC | SND_LOOP));
         ::testing::internal::CaptureStderr();
-        EXPECT_FALSE(PlaySound(bad.c_str(), SND_ASYNC | SND_LOOP | SND_NODEFAULT));
+        EXPECT_EQ(PlaySound(bad.file.c_str(), SND_ASYNC | SND_LOOP | SND_NODEFAULT), !bad.refusedAtOnce);
+        EXPECT_TRUE(WaitFor([] { return !SoundPlaying(); }));
         const std::string said = ::testing::internal::GetCapturedStderr();
-        EXPECT_FALSE(SoundPlaying());
-        EXPECT_NE(said.find(bad), std::string::npos) << said;
+        EXPECT_NE(said.find(bad.file), std::string::npos) << said;
         EXPECT_EQ(said.find('\n'), said.size() - 1) << said;
-        EXPECT_FALSE(PlaySound(bad.c_str(), SND_SYNC));
+        EXPECT_EQ(SoundLoopsCompleted(), 0u);
+        ::testing::internal::CaptureStderr();
+        EXPECT_FALSE(PlaySound(bad.file.c_str(), SND_SYNC));
+        ::testing::internal::GetCapturedStderr();
     }
+}
+
+// A sink that takes its time to start (a busy sound server): the call hands
+// the sound over and returns, the sound counts as playing, and it plays once
+// the sink is ready. A stop or a new sound meanwhile does not wait either.
+TEST_F(PlaySoundTest, NoCallWaitsForASinkThatIsSlowToStart) {
+    testsupport::HeldAudioSink held;
+    ScopedEnv slowSink("OCULARA_AUDIO_SINK", "ocularaheldsink");
+    ASSERT_TRUE(PlaySound(shortWav.c_str(), SND_ASYNC | SND_LOOP));
+    EXPECT_TRUE(SoundPlaying());
+    EXPECT_EQ(held.Rendered(), 0u);  // nothing has played: the call did not wait for it
+
+    EXPECT_TRUE(PlaySound(nullptr, 0));  // stopped while still starting
+    EXPECT_FALSE(SoundPlaying());
+    ASSERT_TRUE(PlaySound(longWav.c_str(), SND_ASYNC));
+    EXPECT_TRUE(SoundPlaying());
+    EXPECT_EQ(held.Rendered(), 0u);
+
+    ASSERT_TRUE(PlaySound(shortWav.c_str(), SND_ASYNC | SND_LOOP));  // replaces the held one
+    held.Let();
+    EXPECT_TRUE(WaitFor([] { return SoundLoopsCompleted() >= 2; }));
+    EXPECT_GT(held.Rendered(), 0u);
+    EXPECT_TRUE(SoundPlaying());
 }
 
 TEST_F(PlaySoundTest, BadSinkDescriptionFails) {

@@ -135,10 +135,11 @@ TPri::TPri(QWidget* parent)
 }
 
 TPri::~TPri() {
+    // First, so that what the workers write while they end, their last
+    // lines included, goes straight to the file instead of to this window.
+    alarms::TheEventLog().Detach();
     ThreadSMS.reset();
     thrdMail.reset();
-    alarms::TheEventLog().onRowAppended = nullptr;
-    alarms::TheEventLog().onRowsCleared = nullptr;
 }
 
 capture::CaptureComponents& TPri::Capture() { return monitor_->Components(); }

@@ -39,7 +39,8 @@ void TPri::AttachEventLog() {
     };
     log.onRowsCleared = [this] { lv_Log->clear(); };
     // Entries from other threads come back through the event loop; with the
-    // window as context nothing runs once it is gone.
+    // window as context nothing runs once it is gone, and its destructor
+    // detaches the log before that, so nothing is posted to it either.
     log.SetOwner([this](std::function<void()> task) {
         QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
     });

@@ -7,6 +7,7 @@
 #include "core/Globali.h"
 #include "core/gui/TTimer.h"
 #include "core/gui/UPri.h"
+#include "platform/HeldAudioSink.h"
 #include "platform/PlaySound.h"
 #include "support/GuiTestSupport.h"
 #include "support/TestSupport.h"
@@ -14,6 +15,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QThread>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -68,6 +70,38 @@ TEST_F(AlarmActionsTest, SoundPlaysForItsDurationAndSilencesTheNoiseDetector) {
     EXPECT_FALSE(w.FermaAllarmeSonoro_Timer->Enabled());
     EXPECT_FALSE(platform::SoundPlaying());
     EXPECT_FALSE(w.Capture().audioDetector.SoundAlarmPlaying.load());
+}
+
+// The sound server is slow to open its sink: the reactions after the sound
+// go ahead at once, while the sound still counts as playing and the noise
+// detector is deaf to it; it plays once the sink is ready.
+TEST_F(AlarmActionsTest, LaterReactionsDoNotWaitForTheSoundToStart) {
+    TPri& w = *window_;
+    capture::CaptureComponents& c = w.Capture();
+    testsupport::HeldAudioSink held;
+    testsupport::ScopedEnv slowSink("OCULARA_AUDIO_SINK", std::string("ocularaheldsink"));
+    Settings.Allarme_Sonoro = Settings.Allarme_RegAvi = true;
+    Settings.RegAvi_MaxUnoOgni = 0;
+    const alarms::MovementItem items[3] = {};
+    c.EventCounters.AppendEvent(alarms::EventoMovimento, items, 3);
+    w.ControllaEventi_TimerTimer();
+    w.GestisciEvento_TimerTimer();
+
+    std::vector<std::string> described;
+    for (const auto& row : alarms::TheEventLog().Rows()) described.push_back(row.description);
+    EXPECT_THAT(described, ::testing::IsSupersetOf({std::string("Attivato allarme sonoro"),
+                                                    std::string("Impossibile avviare la registrazione. Verificare "
+                                                                "le impostazioni e riprovare.")}));
+    EXPECT_EQ(held.Rendered(), 0u);  // the sink has not started, and nobody waited for it
+    EXPECT_TRUE(platform::SoundPlaying());
+    EXPECT_TRUE(c.audioDetector.SoundAlarmPlaying.load());
+    EXPECT_TRUE(w.FermaAllarmeSonoro_Timer->Enabled());
+
+    held.Let();
+    EXPECT_TRUE(RunUntil([&] { return held.Rendered() > 0; }, 20000));
+    w.FermaAllarmeSonoro_TimerTimer();
+    EXPECT_FALSE(platform::SoundPlaying());
+    EXPECT_FALSE(c.audioDetector.SoundAlarmPlaying.load());
 }
 
 TEST_F(AlarmActionsTest, ClosingTheWindowStopsTheSound) {

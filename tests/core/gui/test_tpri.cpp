@@ -7,6 +7,9 @@
 #include "core/gui/UPri.h"
 #include "platform/KnownFolders.h"
 #include "platform/MessageBox.h"
+#include "notify/SmsWorker.h"
+#include "support/GuiTestSupport.h"
+#include "support/LocalGateway.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -19,7 +22,9 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
+#include <future>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -354,6 +359,49 @@ TEST_F(TPriLogTest, PopupMenuHasItsItemsInOrder) {
     EXPECT_EQ(actions[1]->text(), "Azzera registro attuale");
     EXPECT_EQ(actions[2]->text(), "Azzera tutto il registro degli eventi");
     EXPECT_TRUE(actions[3]->isSeparator());
+}
+
+// The SMS worker's answer comes while the window is closing, after its
+// last pass of the event loop: its line still reaches the log file.
+TEST_F(TPriLogTest, WorkerLineWrittenWhileTheWindowClosesReachesTheFile) {
+    std::promise<void> answer;
+    std::shared_future<void> answered = answer.get_future().share();
+    std::promise<void> asked;
+    testsupport::LocalGateway gateway([&](const testsupport::HttpRequest&, size_t index) {
+        if (index == 0) asked.set_value();
+        answered.wait();
+        return testsupport::LocalGateway::Reply{testsupport::LocalGateway::Action::Answer,
+                                                testsupport::Answer("<err></err><nr>41</nr>")};
+    });
+    testsupport::ScopedEnv address("OCULARA_SMS_GATEWAY", gateway.Address());
+    TPri& w = Open();
+    Settings.SMS_NumeroCellulare = "3331234567";
+    w.InviaSMS_TimerTimer();
+    // Not an assertion: the gateway must be let go whatever happens.
+    EXPECT_EQ(asked.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+
+    w.close();
+    answer.set_value();
+    w.ThreadSMS->WaitIdle();  // the line is written: only the window's end is left
+    window_.reset();
+    EXPECT_NE(testsupport::ReadFile(dir_ / "Oculara.log").find("Inviata notifica tramite SMS, SMS rimanenti: 41"),
+              std::string::npos);
+}
+
+// Once the window is gone, a thread's entry goes straight to the file and
+// nothing reaches for the window any more.
+TEST_F(TPriLogTest, EntriesAfterTheWindowIsGoneGoStraightToTheFile) {
+    Open();
+    window_.reset();
+    std::thread([] { alarms::WriteLogEntry("7/12/26 05:40:03", "Errore", alarms::IconErrore, "dopo la finestra"); })
+        .join();
+    EXPECT_EQ(testsupport::ReadFile(dir_ / "Oculara.log"), "7/12/26 05:40:03\tErrore\tdopo la finestra\r\n");
+
+    // A new window takes the log over again.
+    Open();
+    std::thread([] { alarms::WriteLogEntry("7/12/26 05:40:04", "Errore", alarms::IconErrore, "nuova finestra"); })
+        .join();
+    ASSERT_TRUE(testsupport::RunUntil([&] { return Find<QTreeWidget>("lv_Log")->topLevelItemCount() == 2; }, 5000));
 }
 
 }  // namespace
