@@ -77,7 +77,7 @@ GstBusSyncReply OnRecordingBus(GstBus*, GstMessage* message, gpointer data) {
     } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
         rec->Finish();  // every stream has ended and the writer has the file's end
     }
-    return GST_BUS_DROP;
+    return DropBusMessage(message);
 }
 
 // What a source's recording feed hands over: uncompressed video stays RGB

@@ -161,7 +161,7 @@ GstBusSyncReply OnSourceBus(GstBus*, GstMessage* message, gpointer data) {
         gst_message_parse_error(message, error.out(), debug.out());
         rt->Fail(error ? error->message : "streaming error");
     }
-    return GST_BUS_DROP;
+    return DropBusMessage(message);
 }
 
 // Streaming thread of the head: the device is alive while data comes.
