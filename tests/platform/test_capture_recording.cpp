@@ -347,6 +347,31 @@ TEST_F(CaptureRecording, AFullDiskEndsOnlyTheRecording) {
     EXPECT_FALSE(rig.graph.IsRunning());
 }
 
+TEST_F(CaptureRecording, AFailedFileIsNoticedOnceEvenAfterTheGraphIsBuiltAgain) {
+    if (!testsupport::PathExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    Rig rig;
+    rig.Build();
+    auto mux = rig.builder.SetOutputFileName("/dev/full");
+    ASSERT_TRUE(rig.builder.RenderStream(PinCategory::Capture, MajorType::None, rig.camera, nullptr, mux));
+    ASSERT_TRUE(rig.builder.RenderStream(PinCategory::None, MajorType::None, rig.mic, nullptr, mux));
+    ASSERT_TRUE(rig.graph.Run()) << rig.graph.LastError();
+    ASSERT_TRUE(WaitUntil([&] { return rig.graph.Failed(); }));
+    // Closed and cleared before anyone looked: the notice waits.
+    rig.graph.StopAndClear();
+    rig.RenderMonitoring();
+    ASSERT_TRUE(rig.graph.Run()) << rig.graph.LastError();
+    std::vector<DeviceNotice> notices = rig.graph.WatchDevices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].kind, DeviceNotice::Kind::RecordingFailed);
+    EXPECT_EQ(notices[0].device, "/dev/full");
+    EXPECT_FALSE(notices[0].detail.empty());
+    EXPECT_TRUE(rig.graph.WatchDevices().empty());
+    EXPECT_TRUE(rig.Delivering());
+    rig.graph.Stop();
+    // A device is never taken for an empty file.
+    EXPECT_TRUE(testsupport::PathExists("/dev/full"));
+}
+
 TEST_F(CaptureRecording, FiveRecordingsInARowEachFinishTheirFile) {
     testsupport::TempDir dir;
     Rig rig;
