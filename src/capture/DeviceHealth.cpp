@@ -6,6 +6,9 @@ namespace capture {
 
 DeviceLogRow DeviceNoticeRow(const platform::DeviceNotice& notice) {
     using platform::DeviceNotice;
+    if (notice.kind == DeviceNotice::Kind::RecordingFailed)
+        return {"Errore", alarms::IconErrore,
+                "Impossibile scrivere la registrazione: " + notice.device + " (" + notice.detail + ")"};
     const bool video = notice.medium == platform::MajorType::Video;
     const std::string device = std::string(video ? "il dispositivo video \"" : "il dispositivo audio \"") +
                                notice.device + "\"";

@@ -1,6 +1,7 @@
 #pragma once
 // What the event log says when a capture device stops watching or comes
-// back: a blind watch must never look like a quiet one.
+// back, or a recording cannot be written: a blind watch must never look like
+// a quiet one, nor a lost recording like a kept one.
 
 #include <string>
 
@@ -9,7 +10,7 @@
 namespace capture {
 
 struct DeviceLogRow {
-    std::string type;  // "Errore" for a loss, "Informazione" for a return
+    std::string type;  // "Errore" for a loss or a failed recording, "Informazione" for a return
     int icon = 0;
     std::string description;
 };

@@ -2,8 +2,13 @@
 
 #include "core/Globali.h"
 #include "platform/DateTime.h"
+#include "platform/UniqueFile.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <strings.h>
+#include <unistd.h>
 
 namespace capture {
 
@@ -233,6 +238,7 @@ std::vector<platform::DeviceNotice> MonitoringController::WatchDevices() {
     std::vector<platform::DeviceNotice> notices = c_.FilterGraph.WatchDevices();
     if (!running_) return notices;
     for (const auto& n : notices) {
+        if (n.kind == platform::DeviceNotice::Kind::RecordingFailed) continue;  // the detectors are not concerned
         const Medium medium = n.medium == platform::MajorType::Video ? Medium::Video : Medium::Audio;
         if (n.kind == platform::DeviceNotice::Kind::Lost) {
             IdleDetector(medium);
@@ -281,6 +287,21 @@ void MonitoringController::ResumeDetectors() {
     c_.audioDetector.Resume(savedAudioState_);
 }
 
+// The file is made here, for the user alone and never over an existing one
+// (two recordings in one second get "-2", "-3"); the writer then opens it.
+bool MonitoringController::CreateRecordingFile(std::string& nomeFileAvi) const {
+    const std::string stem = "OCL-" + platform::FormatDateTime("yyyymmddhhnnss", platform::Now());
+    std::string path;
+    const int fd = platform::CreateUniqueFile(settings_.RegAvi_Dir, stem, "avi", path);
+    if (fd < 0) {
+        std::fprintf(stderr, "Oculara: cannot create the recording %s: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    ::close(fd);
+    nomeFileAvi = path;
+    return true;
+}
+
 bool MonitoringController::StartRecording(std::string& nomeFileAvi) {
     const TSettings& s = settings_;
     const bool video = s.Attiva_VideoSorveglianza, audio = s.Attiva_AudioSorveglianza;
@@ -290,7 +311,7 @@ bool MonitoringController::StartRecording(std::string& nomeFileAvi) {
     if (!((video || withAudio) && (audio || withVideo) && (videoWatching || withAudio) && (audioWatching || withVideo)))
         return false;
 
-    nomeFileAvi = s.RegAvi_Dir + "OCL-" + platform::FormatDateTime("yyyymmddhhnnss", platform::Now()) + ".avi";
+    if (!CreateRecordingFile(nomeFileAvi)) return false;
     PauseDetectors();
     c_.FilterGraph.Stop();
     extraFilters_.clear();

@@ -102,8 +102,10 @@ public:
     void ResumeDetectors();
 
     // StartRecording: false (nothing changed) unless the settings and the
-    // detector states allow it; else `nomeFileAvi` names the new file and
-    // the graph runs with the recording branch.
+    // detector states allow it and the new file can be created in the
+    // folder; else `nomeFileAvi` names the new file and the graph runs with
+    // the recording branch. A file that fails later is reported by
+    // WatchDevices.
     bool StartRecording(std::string& nomeFileAvi);
     // StopRecording's graph work, between PauseDetectors and ResumeDetectors:
     // the file closed with every filter rendering added, then the monitoring
@@ -121,6 +123,7 @@ public:
 private:
     bool ValidVideoDevice(int device) const;
     bool ValidAudioDevice(int device) const;
+    bool CreateRecordingFile(std::string& nomeFileAvi) const;
 
     TSettings& settings_;
     CaptureComponents c_;

@@ -304,9 +304,11 @@ private:
 
 enum class PinCategory { None, Preview, Capture };
 
-// A source of the running graph that stopped watching, or came back.
+// A source of the running graph that stopped watching, or came back; or a
+// recording file that could not be written.
 struct DeviceNotice {
-    enum class Kind { Lost, Restored };
+    // RecordingFailed: `device` is the file, `detail` why; the medium is None.
+    enum class Kind { Lost, Restored, RecordingFailed };
     // Lost: the device failed, sent nothing for FilterGraph::SilentMs, or the
     // sound server moved its stream to a device nobody chose.
     enum class Cause { None, Failed, Silent, Moved };
@@ -373,7 +375,9 @@ public:
     // A lost source is tried again every RetryMs, only while a device of its
     // name is listed (so nothing but the chosen device is ever opened), and
     // reported Restored once it delivers again. A source that cannot start
-    // at Run is reported Lost at the first call.
+    // at Run is reported Lost at the first call. Every recording file that
+    // failed (at its start, while written or while closed) is reported once,
+    // even when the graph was stopped and run again since.
     std::vector<DeviceNotice> WatchDevices();
     static constexpr int SilentMs = 5000;
     static constexpr int RetryMs = 3000;

@@ -431,8 +431,12 @@ void FilterGraph::StopAndClear() {
 }
 
 std::vector<DeviceNotice> FilterGraph::WatchDevices() {
-    if (!impl_->running) return {};
-    return impl_->WatchDevices();
+    std::vector<DeviceNotice> notices;
+    if (impl_->running) notices = impl_->WatchDevices();
+    for (auto& f : impl_->failure->TakeRecordingFailures())
+        notices.push_back({DeviceNotice::Kind::RecordingFailed, DeviceNotice::Cause::Failed, MajorType::None,
+                           std::move(f.file), std::move(f.reason)});
+    return notices;
 }
 
 bool FilterGraph::Failed() const { return impl_->failure->failed; }

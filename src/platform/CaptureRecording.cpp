@@ -5,6 +5,8 @@
 #include "platform/MediaTypeUtil.h"
 
 #include <cmath>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -53,10 +55,15 @@ void RecordingRuntime::Finish() {
     over.notify_all();
 }
 
+void RecordingRuntime::Report(const std::string& where, const std::string& message) {
+    failure->Report(where, message, true);
+    if (!reported.exchange(true)) failure->AddRecordingFailure(label, where == label ? message : where + ": " + message);
+}
+
 GstElement* RecordingRuntime::MakeElement(const char* factory) {
     GstElement* e = gst_element_factory_make(factory, nullptr);
     if (!e) {
-        failure->Report(label, std::string("the GStreamer element \"") + factory + "\" is not installed", true);
+        Report(label, std::string("the GStreamer element \"") + factory + "\" is not installed");
         return nullptr;
     }
     gst_bin_add(GST_BIN(pipeline.get()), e);
@@ -64,6 +71,13 @@ GstElement* RecordingRuntime::MakeElement(const char* factory) {
 }
 
 namespace {
+
+// A failed file that got nothing is no recording: it goes. Only a plain
+// file, never a device or what a link points to.
+void RemoveIfEmpty(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0) ::unlink(path.c_str());
+}
 
 // Any thread that posts.
 GstBusSyncReply OnRecordingBus(GstBus*, GstMessage* message, gpointer data) {
@@ -73,11 +87,11 @@ GstBusSyncReply OnRecordingBus(GstBus*, GstMessage* message, gpointer data) {
         GstPtr<gchar> debug;
         gst_message_parse_error(message, error.out(), debug.out());
         rec->Fail();
-        rec->failure->Report(rec->label, error ? error->message : "recording error", true);
+        rec->Report(rec->label, error ? error->message : "recording error");
     } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
         rec->Finish();  // every stream has ended and the writer has the file's end
     }
-    return GST_BUS_DROP;
+    return DropBusMessage(message);
 }
 
 // What a source's recording feed hands over: uncompressed video stays RGB
@@ -133,30 +147,28 @@ bool AddStream(RecordingRuntime& rec, GstElement* avimux, const RecordingStreamP
         }
         GstElement* encoder = gst_element_factory_make(s.encoderFactory.c_str(), nullptr);
         if (!encoder) {
-            rec.failure->Report(s.encoderLabel, "the compressor is not installed", true);
+            rec.Report(s.encoderLabel, "the compressor is not installed");
             return false;
         }
         gst_bin_add(GST_BIN(rec.pipeline.get()), encoder);
         chain.push_back(encoder);
         if (!EncoderTakes(encoder, caps.get(), video)) {
-            rec.failure->Report(s.encoderLabel, "the compressor does not take this stream", true);
+            rec.Report(s.encoderLabel, "the compressor does not take this stream");
             return false;
         }
     }
     const std::string& who = s.encoderFactory.empty() ? rec.label : s.encoderLabel;
     for (size_t i = 0; i + 1 < chain.size(); ++i) {
         if (!gst_element_link(chain[i], chain[i + 1])) {
-            rec.failure->Report(who, "the compressor does not take this stream", true);
+            rec.Report(who, "the compressor does not take this stream");
             return false;
         }
     }
     GstPtr<GstPad> muxPad(gst_element_request_pad_simple(avimux, video ? "video_%u" : "audio_%u"));
     GstPtr<GstPad> lastPad(gst_element_get_static_pad(chain.back(), "src"));
     if (!muxPad || !lastPad || gst_pad_link(lastPad.get(), muxPad.get()) != GST_PAD_LINK_OK) {
-        rec.failure->Report(who,
-                            s.encoderFactory.empty() ? "the stream cannot go into an AVI file"
-                                                     : "the compressor's output cannot go into an AVI file",
-                            true);
+        rec.Report(who, s.encoderFactory.empty() ? "the stream cannot go into an AVI file"
+                                                 : "the compressor's output cannot go into an AVI file");
         return false;
     }
     auto input = std::make_unique<RecordingInput>();
@@ -187,12 +199,12 @@ std::unique_ptr<RecordingRuntime> StartRecordingFile(const std::string& path,
         // The writer must not hold the start back until the first data.
         g_object_set(writer, "location", path.c_str(), "async", FALSE, "sync", FALSE, nullptr);
         ok = gst_element_link(avimux, writer);
-        if (!ok) failure->Report(path, "cannot connect the file writer", true);
+        if (!ok) rec->Report(path, "cannot connect the file writer");
     }
     for (const auto& s : streams) ok = ok && AddStream(*rec, avimux, s);
     rec->startClock = gst_clock_get_time(clock.get());
     if (ok && gst_element_set_state(rec->pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        failure->Report(path, "the file cannot be written", true);
+        rec->Report(path, "the file cannot be written");
         ok = false;
     }
     if (!ok || rec->dead) {
@@ -209,7 +221,7 @@ void FinishRecordingFile(RecordingRuntime& rec, int timeoutMs) {
     std::unique_lock lock(rec.mutex);
     if (!rec.over.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return rec.finished || rec.dead.load(); })) {
         lock.unlock();
-        rec.failure->Report(rec.label, "the recording could not be finished in time", true);
+        rec.Report(rec.label, "the recording could not be finished in time");
     }
 }
 
@@ -219,6 +231,7 @@ void StopRecordingFile(RecordingRuntime& rec) {
     if (rec.bus) gst_bus_set_sync_handler(rec.bus.get(), nullptr, nullptr, nullptr);
     rec.bus.reset();
     rec.pipeline.reset();
+    if (rec.reported) RemoveIfEmpty(rec.label);
 }
 
 }  // namespace detail

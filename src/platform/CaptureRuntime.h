@@ -25,14 +25,23 @@
 namespace platform {
 namespace detail {
 
-// The graph's first failure since Run, for Failed() / LastError(). Any thread.
+// The graph's first failure since Run, for Failed() / LastError(), and the
+// recording files that failed, until WatchDevices takes them. Any thread.
 struct FailureState {
+    struct RecordingFailure {
+        std::string file;
+        std::string reason;
+    };
+
     std::atomic<bool> failed{false};
     mutable std::mutex mutex;
     std::string text;
     bool firstWasRecording = false;
+    std::vector<RecordingFailure> recordingFailures;  // not cleared by Reset: a file often fails while closed
 
     void Report(const std::string& where, const std::string& message, bool recording = false);
+    void AddRecordingFailure(const std::string& file, const std::string& reason);
+    std::vector<RecordingFailure> TakeRecordingFailures();
     void Reset();
     bool FirstWasRecording() const;
     std::string Text() const;
@@ -80,6 +89,7 @@ struct RecordingRuntime {
     GstClockTime startClock = 0;  // system clock time of the file's time zero
     std::atomic<bool> closing{false};
     std::atomic<bool> dead{false};
+    std::atomic<bool> reported{false};  // the file's failure is queued for WatchDevices
     std::mutex mutex;
     std::condition_variable over;
     bool finished = false;  // the writer has written the end
@@ -88,6 +98,8 @@ struct RecordingRuntime {
     // Any thread.
     void Fail();
     void Finish();
+    // A failure of this file: the graph's failure, and once per file a notice.
+    void Report(const std::string& where, const std::string& message);
     // Adds a new element to the file's pipeline; null (failure reported) when it is not installed.
     GstElement* MakeElement(const char* factory);
 };

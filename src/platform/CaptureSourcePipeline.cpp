@@ -38,6 +38,16 @@ void FailureState::Report(const std::string& where, const std::string& message, 
     std::fprintf(stderr, "Oculara: %s: %s\n", recording ? "recording failed" : "capture stopped", line.c_str());
 }
 
+void FailureState::AddRecordingFailure(const std::string& file, const std::string& reason) {
+    std::lock_guard lock(mutex);
+    recordingFailures.push_back({file, reason});
+}
+
+std::vector<FailureState::RecordingFailure> FailureState::TakeRecordingFailures() {
+    std::lock_guard lock(mutex);
+    return std::exchange(recordingFailures, {});
+}
+
 void FailureState::Reset() {
     std::lock_guard lock(mutex);
     failed = false;
@@ -161,7 +171,7 @@ GstBusSyncReply OnSourceBus(GstBus*, GstMessage* message, gpointer data) {
         gst_message_parse_error(message, error.out(), debug.out());
         rt->Fail(error ? error->message : "streaming error");
     }
-    return GST_BUS_DROP;
+    return DropBusMessage(message);
 }
 
 // Streaming thread of the head: the device is alive while data comes.
@@ -403,7 +413,7 @@ bool BuildRecordingFeed(SourceRuntime& rt, RecordingInput& input, GstElement* te
     bool ok = gst_element_link(tee, queue);
     for (size_t i = 0; ok && i + 1 < chain.size(); ++i) ok = gst_element_link(chain[i], chain[i + 1]);
     if (!ok) {
-        input.recording->failure->Report(input.recording->label, "cannot convert the stream", true);
+        input.recording->Report(input.recording->label, "cannot convert the stream");
         input.End();
         return false;
     }

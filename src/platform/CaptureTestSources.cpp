@@ -274,7 +274,7 @@ private:
             gst_message_parse_error(message, error.out(), debug.out());
             self->rt_.Fail(error ? error->message : "cannot decode " + self->path_);
         }
-        return GST_BUS_DROP;
+        return DropBusMessage(message);
     }
 
     SourceRuntime& rt_;

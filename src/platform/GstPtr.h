@@ -77,6 +77,14 @@ private:
     T* p_ = nullptr;
 };
 
+// The answer of a bus sync handler that handles every message itself: a
+// dropped message belongs to the handler, and one left unreleased keeps its
+// source element, and with it the whole pipeline and its bus, alive.
+inline GstBusSyncReply DropBusMessage(GstMessage* message) {
+    gst_message_unref(message);
+    return GST_BUS_DROP;
+}
+
 // One signal handler on an object; disconnected when the guard goes.
 class SignalConnection {
 public:

@@ -303,23 +303,6 @@ TEST(TakePhoto, PhotosOfOneSecondAreAllKeptForTheUserAlone) {
     EXPECT_EQ(testsupport::ReadFile(dir / "bersaglio"), "intatto");
 }
 
-TEST(UniqueFile, NumbersNamesInAnyFolderSpellingAndReportsTheFolder) {
-    testsupport::TempDir dir;
-    std::string path;
-    for (const std::string& folder : {dir.path(), dir.path() + "/"}) {
-        const int fd = platform::CreateUniqueFile(folder, "nota", "", path);
-        ASSERT_GE(fd, 0);
-        ::close(fd);
-    }
-    EXPECT_EQ(path, dir / "nota-2");
-    EXPECT_TRUE(testsupport::PathExists(dir / "nota"));
-
-    errno = 0;
-    EXPECT_EQ(platform::CreateUniqueFile(dir / "manca", "OCL-1", "jpg", path), -1);
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(path, dir / "manca/OCL-1.jpg");
-}
-
 // What the dispatcher logs for photos of one second names each file written.
 TEST(TakePhoto, EveryPhotoOfOneSecondIsNamedInTheLog) {
     class Camera : public alarms::AlarmReactions {

@@ -35,3 +35,14 @@ TEST(DeviceHealth, EachLossIsAnErrorNamingTheDeviceAndItsWatchAndAReturnIsInform
     EXPECT_EQ(row.description,
               "Di nuovo disponibile il dispositivo video \"Webcam\": videosorveglianza ripresa, calibrazione in corso ...");
 }
+
+TEST(DeviceHealth, ARecordingThatCannotBeWrittenIsAnErrorNamingTheFileAndWhy) {
+    const DeviceNotice failed{DeviceNotice::Kind::RecordingFailed, DeviceNotice::Cause::Failed,
+                              platform::MajorType::None, "/home/u/video/OCL-20240102030405.avi",
+                              "No space left on the resource."};
+    const auto row = capture::DeviceNoticeRow(failed);
+    EXPECT_EQ(row.type, "Errore");
+    EXPECT_EQ(row.icon, 2);
+    EXPECT_EQ(row.description, "Impossibile scrivere la registrazione: /home/u/video/OCL-20240102030405.avi "
+                               "(No space left on the resource.)");
+}

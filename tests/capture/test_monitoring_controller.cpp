@@ -12,7 +12,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <memory>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 // These tests run real pipelines, and GLib and GStreamer are not
 // instrumented: their futex hand-overs look like races and their lock order
@@ -283,6 +286,134 @@ TEST_F(MonitoringControllerTest, RecordingWritesAnAviAndPutsMonitoringBack) {
     Stop(m);
     // The file stays as it was: the branch was not put back.
     EXPECT_EQ(testsupport::ReadFile(name).size(), avi.size());
+}
+
+// Records for a moment and puts the monitoring back, as the window's timer does.
+void RecordBriefly(MonitoringController& m, std::string& name) {
+    ASSERT_TRUE(m.StartRecording(name));
+    SleepMs(300);
+    m.PauseDetectors();
+    m.EndRecording();
+    m.ReconnectMonitoring();
+    m.ResumeDetectors();
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+TEST_F(MonitoringControllerTest, RecordingsInOneSecondNeverReplaceAFileAndAreForTheUserAlone) {
+    struct PinnedClock {
+        PinnedClock() { platform::SetNowForTests({2024, 1, 2, 3, 4, 5, 0}); }
+        ~PinnedClock() { platform::ClearNowForTests(); }
+    } clock;
+    const mode_t oldMask = ::umask(022);
+    const std::string plain = dir_ / "OCL-20240102030405.avi";
+    testsupport::WriteFile(plain, "kept");  // a file of that name already there
+    settings_.RegAvi_RegistraAudio = true;
+    MonitoringController m(settings_);
+    m.StartMonitoring(true, true, ListAndPreselect(m));
+    std::string first, second;
+    RecordBriefly(m, first);
+    RecordBriefly(m, second);
+    Stop(m);
+    ::umask(oldMask);
+
+    EXPECT_EQ(first, dir_ / "OCL-20240102030405-2.avi");
+    EXPECT_EQ(second, dir_ / "OCL-20240102030405-3.avi");
+    EXPECT_EQ(testsupport::ReadFile(plain), "kept");
+    for (const std::string& name : {first, second}) {
+        SCOPED_TRACE(name);
+        const std::string avi = testsupport::ReadFile(name);
+        EXPECT_EQ(avi.substr(0, 4), "RIFF");
+        EXPECT_NE(avi.find("idx1"), std::string::npos);
+        EXPECT_EQ(ModeOf(name), 0600u);
+    }
+}
+
+TEST_F(MonitoringControllerTest, AFolderWhereNoFileCanBeMadeRefusesTheRecordingAndMonitoringGoesOn) {
+    settings_.RegAvi_Dir = dir_ / "missing/";
+    settings_.RegAvi_RegistraAudio = true;
+    MonitoringController m(settings_);
+    capture::CaptureComponents& c = m.Components();
+    m.StartMonitoring(true, true, ListAndPreselect(m));
+    ASSERT_TRUE(WaitUntil([&] { return Detecting(c.videoDetector.State.load()); }, 8000));
+    const uint8_t before = c.videoDetector.State.load();
+    std::string name = "unchanged";
+    EXPECT_FALSE(m.StartRecording(name));
+    EXPECT_EQ(name, "unchanged");
+    EXPECT_TRUE(m.GraphRunning());
+    EXPECT_GE(c.videoDetector.State.load(), before);  // never paused
+    EXPECT_FALSE(testsupport::PathExists(dir_ / "missing"));
+    const uint64_t samples = c.VideoSampleGrabber->SampleCount();
+    EXPECT_TRUE(WaitUntil([&] { return c.VideoSampleGrabber->SampleCount() > samples + 3; }));
+    Stop(m);
+}
+
+// Writes to plain files fail past `bytes` while it lives, as on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &old_);
+        rlimit limited = old_;
+        limited.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, oldHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit old_{};
+    void (*oldHandler_)(int) = SIG_DFL;
+};
+
+TEST_F(MonitoringControllerTest, AFileThatCannotBeWrittenIsReportedOnceAndMonitoringGoesOn) {
+    settings_.RegAvi_RegistraAudio = true;
+    MonitoringController m(settings_);
+    capture::CaptureComponents& c = m.Components();
+    m.StartMonitoring(true, true, ListAndPreselect(m));
+    std::string name;
+    std::vector<platform::DeviceNotice> notices;
+    {
+        FileSizeLimit full(0);
+        ASSERT_TRUE(m.StartRecording(name));
+        // The file is made; its first write fails.
+        EXPECT_TRUE(WaitUntil([&] {
+            for (auto& n : m.WatchDevices()) notices.push_back(n);
+            return !notices.empty();
+        }));
+        m.PauseDetectors();
+        m.EndRecording();
+    }
+    m.ReconnectMonitoring();
+    m.ResumeDetectors();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].kind, platform::DeviceNotice::Kind::RecordingFailed);
+    EXPECT_EQ(notices[0].device, name);
+    EXPECT_FALSE(notices[0].detail.empty());
+    // Reported once, whatever the rebuild said after it; the monitoring runs on.
+    SleepMs(500);
+    EXPECT_TRUE(m.WatchDevices().empty());
+    EXPECT_TRUE(m.GraphRunning());
+    const uint64_t samples = c.VideoSampleGrabber->SampleCount(), audio = c.AudioSampleGrabber->SampleCount();
+    EXPECT_TRUE(WaitUntil([&] {
+        return c.VideoSampleGrabber->SampleCount() > samples + 3 && c.AudioSampleGrabber->SampleCount() > audio;
+    }));
+    // Nothing reached it: no empty file is left behind to look like a recording.
+    EXPECT_FALSE(testsupport::PathExists(name));
+
+    // The next recording, with room again, is written.
+    std::string next;
+    RecordBriefly(m, next);
+    Stop(m);
+    EXPECT_NE(testsupport::ReadFile(next).find("idx1"), std::string::npos);
+    EXPECT_TRUE(m.WatchDevices().empty());
 }
 
 TEST_F(MonitoringControllerTest, DeviceSettingsAreShownOverALivePicture) {

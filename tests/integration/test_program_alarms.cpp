@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <vector>
@@ -220,4 +221,60 @@ TEST(ProgramAlarms, ABitmapPhotoIsUprightAtTheCameraSize) {
     ASSERT_EQ(picture.height, 240);
     const auto [upright, flipped] = DistanceFromScene(picture);
     EXPECT_LT(upright, flipped / 2) << "the photo is upside down";
+}
+
+namespace {
+
+// The program started inside it can write plain files up to `bytes` only,
+// as on a disk that fills up; writes past it fail instead of killing it.
+class ChildFileSizeLimit {
+public:
+    explicit ChildFileSizeLimit(rlim_t bytes) {
+        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &old_);
+        rlimit limited = old_;
+        limited.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~ChildFileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, oldHandler_);
+    }
+    ChildFileSizeLimit(const ChildFileSizeLimit&) = delete;
+    ChildFileSizeLimit& operator=(const ChildFileSizeLimit&) = delete;
+
+private:
+    rlimit old_{};
+    void (*oldHandler_)(int) = SIG_DFL;
+};
+
+}  // namespace
+
+TEST(ProgramAlarms, ARecordingThatCannotBeWrittenIsLoggedAsAnErrorAndWatchingGoesOn) {
+    testsupport::TempDir home;
+    ProgramRunner program(home.path());
+    program.env["OCULARA_TEST_INTRUDER_SECONDS"] = "25";
+    const std::string videoDir = home / "video/";
+    std::filesystem::create_directories(videoDir);
+    WriteHive(program, "\"Allarme_Sonoro\"=\"0\"\n\"Allarme_RegAvi\"=\"1\"\n\"RegAvi_RegistraAudio\"=\"1\"\n"
+                       "\"RegAvi_Dir\"=\"" + videoDir + "\"\n\"RegAvi_DurataRegistrazione\"=dword:00000003\n");
+    {
+        // The settings and the log fit; not even a recording's first picture does.
+        ChildFileSizeLimit full(100 * 1024);
+        program.Start();
+    }
+    const std::string failed = "\tErrore\tImpossibile scrivere la registrazione: ";
+    ASSERT_TRUE(integration::WaitFor([&] { return ReadFile(program.LogPath()).find(failed) != std::string::npos; },
+                                     60s))
+        << ReadFile(program.LogPath());
+    const std::string log = ReadFile(program.LogPath());
+    const std::string avi = AfterPrefix(log, "Attivata registrazione Audio/Video, nome file: ");
+    ASSERT_FALSE(avi.empty()) << log;
+    EXPECT_EQ(AfterPrefix(log, failed).rfind(avi + " (", 0), 0u) << log;
+
+    // The recording's end puts the watch back: the next intruder is seen.
+    const size_t seen = log.size();
+    EXPECT_TRUE(integration::WaitFor(
+        [&] { return ReadFile(program.LogPath()).find("movimenti sospetti\t", seen) != std::string::npos; }, 45s));
+    ASSERT_TRUE(program.Stop(SIGTERM));
 }
