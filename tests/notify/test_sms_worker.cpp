@@ -296,7 +296,12 @@ TEST_F(SmsWorkerTest, AStartDuringARunIsRunAfterItAndTheMarkClearsLast) {
 }
 
 TEST_F(SmsWorkerTest, TimerSnapshotsSettingsTextAndIdentifier) {
-    LocalGateway gateway(Always(Answer("<nr>95</nr>")));
+    // The answer waits until the mark has been read, or a quick run clears it first.
+    std::atomic<bool> release{false};
+    LocalGateway gateway([&](const HttpRequest&, size_t) {
+        while (!release) std::this_thread::sleep_for(5ms);
+        return LocalGateway::Reply{LocalGateway::Action::Answer, Answer("<nr>95</nr>")};
+    });
     ScopedEnv env("OCULARA_SMS_GATEWAY", gateway.Address());
     const TSettings savedSettings = Settings;
     const std::string savedText = alarms::TestoSMS;
@@ -316,6 +321,7 @@ TEST_F(SmsWorkerTest, TimerSnapshotsSettingsTextAndIdentifier) {
         // The dispatcher may compose the next text once the run has its copy.
         alarms::TestoSMS = "altro";
         Settings.SMS_UserName = "altro";
+        release = true;
         worker.WaitIdle();
         stamped = Settings.SMS_OraUltimoInvio.Get();
     }
