@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "CaptureTestSupport.h"
+#include "platform/CaptureInternal.h"
 #include "platform/MediaTypeUtil.h"
 #include "platform/TestDevices.h"
 
@@ -200,6 +201,101 @@ TEST_F(CaptureDevices, CompressorsAreEncodersThatAviMuxAcceptsSortedByName) {
     gst_object_unref(bus);
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
+}
+
+// A camera's caps as its driver would list them, turned into the pin's types.
+struct CameraListing {
+    std::vector<MediaType> types;
+    std::vector<detail::NativeChoice> natives;
+
+    explicit CameraListing(const char* caps) {
+        if (!gst_is_initialized()) gst_init(nullptr, nullptr);
+        GstPtr<GstCaps> parsed(gst_caps_from_string(caps));
+        EXPECT_TRUE(parsed) << caps;
+        detail::CameraTypesFromCaps(parsed.get(), types, natives);
+        EXPECT_EQ(types.size(), natives.size());
+    }
+
+    // The index of the type with this subtype and size.
+    size_t Find(SubType subtype, int w, int h) const {
+        for (size_t i = 0; i < types.size(); ++i) {
+            auto vf = ReadVideoFormat(types[i]);
+            if (types[i].subtype == subtype && vf && vf->width == w && vf->height == h) return i;
+        }
+        ADD_FAILURE() << "no type " << int(subtype) << " " << w << "x" << h;
+        return 0;
+    }
+
+    int64_t FrameTime(size_t i) const { return ReadVideoFormat(types.at(i))->avgTimePerFrame; }
+
+    // What the camera is asked for at Run: the caps' media name, format and fixed rate.
+    std::string Asks(size_t i) const {
+        const GstCaps* caps = natives.at(i).caps.get();
+        if (!caps || gst_caps_get_size(caps) != 1) return "not one structure";
+        const GstStructure* s = gst_caps_get_structure(caps, 0);
+        int n = 0, d = 0;
+        if (!gst_structure_get_fraction(s, "framerate", &n, &d)) return "no fixed rate";
+        const char* format = gst_structure_get_string(s, "format");
+        return std::string(gst_structure_get_name(s)) + (format ? std::string(" ") + format : "") + " " +
+               std::to_string(n) + "/" + std::to_string(d);
+    }
+};
+
+constexpr int64_t At30 = 10000000 / 30, At10 = 10000000 / 10, At5 = 10000000 / 5;
+
+TEST(CameraFormats, Rgb24ReadsTheFormatWithTheBestRateAndIsLabelledWithIt) {
+    // 720p: raw at 10 or 5 fps, JPEG at 30 or 15; VGA: both at 30; 1080p:
+    // JPEG from a range of rates, raw slower; QVGA: raw only.
+    CameraListing cam(
+        "video/x-raw,format=YUY2,width=1280,height=720,framerate={ 10/1, 5/1 };"
+        "image/jpeg,width=1280,height=720,framerate={ 15/1, 30/1 };"
+        "image/jpeg,width=640,height=480,framerate=30/1;"
+        "video/x-raw,format=YUY2,width=640,height=480,framerate={ 30/1, 15/1 };"
+        "video/x-raw,format=YUY2,width=1920,height=1080,framerate=5/1;"
+        "image/jpeg,width=1920,height=1080,framerate=[ 1/1, 30/1 ];"
+        "video/x-raw,format=YUY2,width=320,height=240,framerate={ 30/1, 15/1 }");
+
+    const size_t hd = cam.Find(SubType::RGB24, 1280, 720);
+    EXPECT_EQ(cam.FrameTime(hd), At30);
+    EXPECT_EQ(cam.natives[hd].decoder, detail::NativeChoice::Decoder::Jpeg);
+    EXPECT_EQ(cam.Asks(hd), "image/jpeg 30/1");
+
+    // As fast raw as JPEG: raw, which needs no decoding.
+    const size_t vga = cam.Find(SubType::RGB24, 640, 480);
+    EXPECT_EQ(cam.FrameTime(vga), At30);
+    EXPECT_EQ(cam.natives[vga].decoder, detail::NativeChoice::Decoder::None);
+    EXPECT_EQ(cam.Asks(vga), "video/x-raw YUY2 30/1");
+
+    const size_t fhd = cam.Find(SubType::RGB24, 1920, 1080);
+    EXPECT_EQ(cam.FrameTime(fhd), At30);
+    EXPECT_EQ(cam.Asks(fhd), "image/jpeg 30/1");
+
+    const size_t qvga = cam.Find(SubType::RGB24, 320, 240);
+    EXPECT_EQ(cam.FrameTime(qvga), At30);
+    EXPECT_EQ(cam.Asks(qvga), "video/x-raw YUY2 30/1");
+
+    // The device's own types keep their own rates, and ask for them.
+    const size_t yuy2 = cam.Find(SubType::YUY2, 1280, 720);
+    EXPECT_EQ(cam.FrameTime(yuy2), At10);
+    EXPECT_EQ(cam.Asks(yuy2), "video/x-raw YUY2 10/1");
+    const size_t mjpg = cam.Find(SubType::MJPG, 1280, 720);
+    EXPECT_EQ(cam.FrameTime(mjpg), At30);
+    EXPECT_EQ(cam.Asks(mjpg), "image/jpeg 30/1");
+    EXPECT_EQ(cam.FrameTime(cam.Find(SubType::YUY2, 1920, 1080)), At5);
+}
+
+TEST(CameraFormats, OtherCompressedFormatsServeRgb24OnlyWithoutRawOrJpeg) {
+    CameraListing cam(
+        "video/x-raw,format=YUY2,width=1280,height=720,framerate=5/1;"
+        "video/x-h264,stream-format=byte-stream,alignment=au,width=1280,height=720,framerate=30/1;"
+        "video/x-h264,stream-format=byte-stream,alignment=au,width=640,height=480,framerate=30/1");
+    const size_t hd = cam.Find(SubType::RGB24, 1280, 720);
+    EXPECT_EQ(cam.FrameTime(hd), At5);
+    EXPECT_EQ(cam.Asks(hd), "video/x-raw YUY2 5/1");
+    const size_t vga = cam.Find(SubType::RGB24, 640, 480);
+    EXPECT_EQ(cam.FrameTime(vga), At30);
+    EXPECT_EQ(cam.natives[vga].decoder, detail::NativeChoice::Decoder::Any);
+    EXPECT_EQ(cam.Asks(vga), "video/x-h264 30/1");
 }
 
 TEST(CaptureMediaTypes, RgbTypesCarryDibRowPaddingAndReadBackFromBothHeaders) {
