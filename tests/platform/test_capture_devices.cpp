@@ -8,9 +8,83 @@
 #include "platform/CaptureInternal.h"
 #include "platform/MediaTypeUtil.h"
 #include "platform/TestDevices.h"
+#include "support/RealDevices.h"
 
 using namespace platform;
 using capturetest::CaptureTest;
+
+// A camera of this test, listed by a device provider of its own: 320x240 as
+// YUY2 at 10 frames a second or JPEG at 30, like a webcam whose USB link is
+// too slow for raw frames. What it delivers follows what its element is
+// linked to, as a driver would.
+extern "C" {
+struct FakeCamera {
+    GstDevice parent;
+};
+struct FakeCameraClass {
+    GstDeviceClass parent_class;
+};
+struct FakeCameraProvider {
+    GstDeviceProvider parent;
+};
+struct FakeCameraProviderClass {
+    GstDeviceProviderClass parent_class;
+};
+}
+
+G_DEFINE_TYPE(FakeCamera, fake_camera, GST_TYPE_DEVICE)
+G_DEFINE_TYPE(FakeCameraProvider, fake_camera_provider, GST_TYPE_DEVICE_PROVIDER)
+
+namespace {
+
+constexpr const char* FakeCameraName = "Videocamera lenta in YUY2";
+constexpr const char* FakeProviderName = "ocularatestslowrawcameras";
+constexpr const char* FakeCameraCaps =
+    "video/x-raw,format=YUY2,width=320,height=240,framerate={ 10/1, 5/1 };"
+    "image/jpeg,width=320,height=240,framerate={ 30/1, 15/1 }";
+
+// Whoever links the camera's pad decides its mode: JPEG when it takes JPEG.
+void OnFakeCameraLinked(GstPad* ghost, GstPad* peer, gpointer bin) {
+    GstPtr<GstCaps> wanted(gst_pad_query_caps(peer, nullptr));
+    GstPtr<GstCaps> jpeg(gst_caps_from_string("image/jpeg"));
+    const bool asJpeg = wanted && gst_caps_can_intersect(wanted.get(), jpeg.get());
+    const std::string chain = std::string("videotestsrc is-live=true pattern=ball ! ") +
+                              (asJpeg ? "video/x-raw,format=I420,width=320,height=240,framerate=30/1 ! jpegenc"
+                                      : "video/x-raw,format=YUY2,width=320,height=240,framerate=10/1");
+    GstElement* inner = gst_parse_bin_from_description(chain.c_str(), TRUE, nullptr);
+    if (!inner) return;
+    gst_bin_add(GST_BIN(bin), inner);
+    GstPtr<GstPad> src(gst_element_get_static_pad(inner, "src"));
+    gst_ghost_pad_set_target(GST_GHOST_PAD(ghost), src.get());
+}
+
+GstElement* CreateFakeCameraElement(GstDevice*, const gchar* name) {
+    GstElement* bin = gst_bin_new(name);
+    GstPad* ghost = gst_ghost_pad_new_no_target("src", GST_PAD_SRC);
+    g_signal_connect(ghost, "linked", G_CALLBACK(OnFakeCameraLinked), bin);
+    gst_element_add_pad(bin, ghost);
+    return bin;
+}
+
+GList* ProbeFakeCameras(GstDeviceProvider*) {
+    GstPtr<GstCaps> caps(gst_caps_from_string(FakeCameraCaps));
+    gpointer camera = g_object_new(fake_camera_get_type(), "display-name", FakeCameraName, "device-class",
+                                   "Video/Source", "caps", caps.get(), nullptr);
+    return g_list_append(nullptr, camera);
+}
+
+}  // namespace
+
+static void fake_camera_init(FakeCamera*) {}
+static void fake_camera_class_init(FakeCameraClass* klass) {
+    GST_DEVICE_CLASS(klass)->create_element = CreateFakeCameraElement;
+}
+static void fake_camera_provider_init(FakeCameraProvider*) {}
+static void fake_camera_provider_class_init(FakeCameraProviderClass* klass) {
+    GST_DEVICE_PROVIDER_CLASS(klass)->probe = ProbeFakeCameras;
+    gst_device_provider_class_set_static_metadata(GST_DEVICE_PROVIDER_CLASS(klass), "Slow raw test cameras",
+                                                  "Source/Video", "A camera whose raw mode is slow", "Oculara");
+}
 
 namespace {
 
@@ -296,6 +370,52 @@ TEST(CameraFormats, OtherCompressedFormatsServeRgb24OnlyWithoutRawOrJpeg) {
     EXPECT_EQ(cam.FrameTime(vga), At30);
     EXPECT_EQ(cam.natives[vga].decoder, detail::NativeChoice::Decoder::Any);
     EXPECT_EQ(cam.Asks(vga), "video/x-h264 30/1");
+}
+
+// The slow-raw camera as the capture layer lists it, through its own provider.
+DeviceInfo SlowRawCamera() {
+    static const bool registered = gst_device_provider_register(nullptr, FakeProviderName, GST_RANK_NONE,
+                                                                fake_camera_provider_get_type());
+    EXPECT_TRUE(registered);
+    DeviceHandle wanted;
+    wanted.kind = DeviceKind::Real;
+    wanted.medium = MajorType::Video;
+    wanted.name = FakeCameraName;
+    wanted.provider = FakeProviderName;
+    auto listed = ListedNow(wanted);
+    EXPECT_TRUE(listed && listed->device);
+    return {FakeCameraName, listed};
+}
+
+using CameraFormatsOnRun = CaptureTest;
+
+TEST_F(CameraFormatsOnRun, ARecordingOfACameraWhoseRawModeIsSlowHoldsADistinctFrameForEveryLabelledOne) {
+    auto camera = std::make_shared<SourceFilter>();
+    ASSERT_TRUE(camera->SetDevice(SlowRawCamera()));
+    const MediaType rgb = MakeRgbVideoType(SubType::RGB24, 320, 240);
+    ASSERT_TRUE(camera->OutputPin()->SetFormat(rgb));
+    EXPECT_EQ(ReadVideoFormat(*camera->OutputPin()->GetFormat())->avgTimePerFrame, 10000000 / 30);
+
+    testsupport::TempDir dir;
+    const std::string path = dir / "OCL-slowraw.avi";
+    FilterGraph graph;
+    graph.Activate();
+    CaptureGraphBuilder builder(graph);
+    auto mux = builder.SetOutputFileName(path);
+    ASSERT_TRUE(mux);
+    ASSERT_TRUE(builder.RenderStream(PinCategory::Capture, MajorType::None, camera, nullptr, mux));
+    ASSERT_TRUE(graph.Run()) << graph.LastError();
+    capturetest::SleepMs(3000);
+    graph.Stop();
+    EXPECT_FALSE(graph.Failed()) << graph.LastError();
+
+    // About 90 frames, each a new picture of the moving ball: a camera
+    // giving fewer frames than its label would be padded with repeats.
+    const auto frames = testsupport::ReadAviVideoFrames(path);
+    ASSERT_EQ(frames.error, "");
+    EXPECT_EQ(frames.rate, 30u * frames.scale);
+    EXPECT_GT(frames.frames, 45u);
+    EXPECT_GE(frames.distinct, frames.frames * 9 / 10) << frames.frames << " frames";
 }
 
 TEST(CaptureMediaTypes, RgbTypesCarryDibRowPaddingAndReadBackFromBothHeaders) {

@@ -15,7 +15,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
 #include <sstream>
+#include <string_view>
 
 extern char** environ;
 
@@ -475,6 +479,58 @@ bool PrivatePulse::LoadVirtualSource() {
 }
 
 std::string PrivatePulse::DaemonLog() const { return ReadFile(dir_ / "pulseaudio.log"); }
+
+// ------------------------------------------------------------ AVI frames
+
+namespace {
+
+uint32_t Le32(const char* p) {
+    return uint32_t(uint8_t(p[0])) | uint32_t(uint8_t(p[1])) << 8 | uint32_t(uint8_t(p[2])) << 16 |
+           uint32_t(uint8_t(p[3])) << 24;
+}
+
+// Walks the RIFF chunks in [begin, end) of `file`; lists are entered.
+void WalkAvi(std::ifstream& file, uint64_t begin, uint64_t end, AviVideoFrames& out, std::set<size_t>& hashes) {
+    char head[12];
+    for (uint64_t at = begin; at + 8 <= end;) {
+        file.seekg(std::streamoff(at));
+        if (!file.read(head, 8)) return;
+        const std::string_view id(head, 4);
+        const uint64_t size = Le32(head + 4);
+        if (id == "RIFF" || id == "LIST") {
+            if (!file.read(head + 8, 4)) return;
+            WalkAvi(file, at + 12, std::min(end, at + 8 + size), out, hashes);
+        } else if (id == "strh" && size >= 28) {
+            std::string strh(size, '\0');
+            if (file.read(strh.data(), std::streamsize(size)) && strh.compare(0, 4, "vids") == 0) {
+                out.scale = Le32(strh.data() + 20);
+                out.rate = Le32(strh.data() + 24);
+            }
+        } else if (id.substr(0, 2) == "00" && (id.substr(2) == "db" || id.substr(2) == "dc")) {
+            std::string frame(size, '\0');
+            if (!file.read(frame.data(), std::streamsize(size))) return;
+            ++out.frames;
+            hashes.insert(std::hash<std::string>{}(frame));
+        }
+        at += 8 + size + (size & 1);
+    }
+}
+
+}  // namespace
+
+AviVideoFrames ReadAviVideoFrames(const std::string& path) {
+    AviVideoFrames out;
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        out.error = "cannot read " + path;
+        return out;
+    }
+    std::set<size_t> hashes;
+    WalkAvi(file, 0, std::filesystem::file_size(path), out, hashes);
+    out.distinct = hashes.size();
+    if (out.rate == 0 || out.scale == 0) out.error = path + " holds no video stream";
+    return out;
+}
 
 // ------------------------------------------------------------ PipeWire camera
 

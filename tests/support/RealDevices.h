@@ -104,6 +104,16 @@ bool RunCommand(const std::vector<std::string>& argv, const std::vector<std::str
 // True once a unix stream socket at `path` accepts a connection.
 bool SocketAccepts(const std::string& path);
 
+// The video frames stored in an AVI file: how many, how many differ from
+// every other (a repeated frame has the same bytes), and the stream's rate.
+struct AviVideoFrames {
+    size_t frames = 0;
+    size_t distinct = 0;
+    uint32_t rate = 0, scale = 0;  // frames a second = rate / scale
+    std::string error;             // "" when the file could be read
+};
+AviVideoFrames ReadAviVideoFrames(const std::string& path);
+
 // ------------------------------------------------------------ PulseAudio
 
 class PrivatePulse {
