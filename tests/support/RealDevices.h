@@ -178,20 +178,36 @@ private:
 
 // ------------------------------------------------------------ PipeWire camera
 
+// What the PipeWire camera's node offers: one frame size, in each format of
+// `offers` at its own rate.
+struct PipeWireCameraMode {
+    struct Offer {
+        bool jpeg = false;  // MJPEG, else YUY2
+        int fps = 15;
+    };
+    int width = 320;
+    int height = 240;
+    std::vector<Offer> offers{Offer{}};
+    bool numbered = false;  // every frame carries its number, so no two are alike
+};
+
 class PrivatePipeWireCamera {
 public:
     static constexpr const char* NodeName = "oculara_camera";
     static constexpr const char* Description = "Videocamera reale di prova";
-    static constexpr int Width = 320;
+    static constexpr int Width = 320;  // the default mode
     static constexpr int Height = 240;
     static constexpr int Fps = 15;
 
-    PrivatePipeWireCamera();
+    explicit PrivatePipeWireCamera(PipeWireCameraMode mode = {});
     ~PrivatePipeWireCamera();
     PrivatePipeWireCamera(const PrivatePipeWireCamera&) = delete;
     PrivatePipeWireCamera& operator=(const PrivatePipeWireCamera&) = delete;
 
-    // Session bus, pipewire, wireplumber, then the camera provider.
+    // Session bus, pipewire, wireplumber, then the camera provider. A mode
+    // of more than one format is Missing: pipewiresink offers only the one
+    // format it negotiated, and a provider of our own would need PipeWire's
+    // development files.
     StartResult Start(std::chrono::milliseconds timeout = std::chrono::seconds(15));
 
     // XDG_RUNTIME_DIR, PIPEWIRE_RUNTIME_DIR, DBUS_SESSION_BUS_ADDRESS.
@@ -218,11 +234,13 @@ public:
 
 private:
     std::vector<std::string> DaemonEnv() const;
+    StartResult ModeSupported() const;
     StartResult StartProvider(std::chrono::milliseconds timeout);
     void StopWriter();
     void WriteLoop(int fd);
-    void DrawFrame(std::vector<uint8_t>& frame, std::chrono::steady_clock::time_point now);
+    void DrawFrame(std::vector<uint8_t>& frame, std::chrono::steady_clock::time_point now, uint64_t number);
 
+    const PipeWireCameraMode mode_;
     TempDir dir_;
     std::string run_;  // XDG_RUNTIME_DIR / PIPEWIRE_RUNTIME_DIR
     ChildProcess dbus_;
