@@ -5,9 +5,10 @@
 //   "Microfono reale di prova") fed by the test with quiet noise and loud
 //   bursts through pacat;
 // - PrivatePipeWireCamera: a private session bus, PipeWire and WirePlumber,
-//   with a camera node "Videocamera reale di prova" (YUY2 320x240, 15 fps)
-//   provided by gst-launch-1.0 ... pipewiresink mode=provide, whose still
-//   scene the test draws, with an object that crosses it on request.
+//   with a camera node "Videocamera reale di prova" (YUY2 320x240, 15 fps,
+//   or another size, rate and YUY2 or MJPEG: PipeWireCameraMode) provided by
+//   gst-launch-1.0 ... pipewiresink mode=provide, whose still scene the test
+//   draws, with an object that crosses it on request.
 //
 // Everything lives in a temporary folder of its own. Every child runs in a
 // process group of its own with a parent-death signal, and is SIGKILLed by
