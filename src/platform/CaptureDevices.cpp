@@ -528,31 +528,56 @@ std::vector<NativeEntry> NativeEntries(GstCaps* caps) {
 
 int64_t FrameTime(const Fraction& f) { return f.n > 0 ? int64_t(10000000) * f.d / f.n : 0; }
 
-void CameraTypes(GstDevice* device, std::vector<MediaType>& types, std::vector<NativeChoice>& natives) {
-    GstPtr<GstCaps> caps(gst_device_get_caps(device));
-    auto entries = NativeEntries(caps.get());
+// The format's caps at its best rate: a device asked for a list or a range
+// of rates may settle on its slowest, and the entry is labelled with the best.
+GstPtr<GstCaps> AtBestRate(const NativeEntry& e) {
+    GstPtr<GstCaps> caps(gst_caps_copy(e.caps.get()));
+    if (e.rate.n > 0)
+        gst_caps_set_simple(caps.get(), "framerate", GST_TYPE_FRACTION, e.rate.n, e.rate.d, nullptr);
+    return caps;
+}
+
+NativeChoice ChoiceOf(const NativeEntry& e) {
+    return {AtBestRate(e), e.raw    ? NativeChoice::Decoder::None
+                           : e.jpeg ? NativeChoice::Decoder::Jpeg
+                                    : NativeChoice::Decoder::Any};
+}
+
+int DecodeCost(const NativeEntry& e) { return e.raw ? 0 : e.jpeg ? 1 : 2; }
+
+// Whether `a` makes a better source for the converted RGB24 type than `b`:
+// more frames first, then less decoding (raw, then JPEG). Other compressed
+// formats serve only when there is neither: their decoders cannot start at
+// any frame.
+bool BetterRgb24Source(const NativeEntry& a, const NativeEntry& b) {
+    const bool aOther = DecodeCost(a) == 2, bOther = DecodeCost(b) == 2;
+    if (aOther != bOther) return bOther;
+    if (a.rate.Better(b.rate) || b.rate.Better(a.rate)) return a.rate.Better(b.rate);
+    return DecodeCost(a) < DecodeCost(b);
+}
+
+const NativeEntry* Rgb24Source(const std::vector<NativeEntry>& entries, int w, int h) {
+    const NativeEntry* source = nullptr;
+    for (const auto& e : entries)
+        if (e.width == w && e.height == h && (!source || BetterRgb24Source(e, *source))) source = &e;
+    return source;
+}
+
+}  // namespace
+
+void CameraTypesFromCaps(GstCaps* caps, std::vector<MediaType>& types, std::vector<NativeChoice>& natives) {
+    auto entries = NativeEntries(caps);
     std::set<std::pair<int, int>> sizes;
     for (const auto& e : entries) sizes.insert({e.width, e.height});
     for (auto [w, h] : sizes) {
-        // The converted RGB24 type reads the device's own format that costs
-        // least to turn into RGB: raw first, then JPEG, then anything else.
-        const NativeEntry* source = nullptr;
-        Fraction best;
-        for (const auto& e : entries) {
-            if (e.width != w || e.height != h) continue;
-            if (e.rate.Better(best)) best = e.rate;
-            auto rank = [](const NativeEntry* x) { return x->raw ? 0 : x->jpeg ? 1 : 2; };
-            if (!source || rank(&e) < rank(source)) source = &e;
-        }
-        types.push_back(MakeRgbVideoType(SubType::RGB24, w, h, FrameTime(best)));
-        natives.push_back({source->caps, source->raw    ? NativeChoice::Decoder::None
-                                         : source->jpeg ? NativeChoice::Decoder::Jpeg
-                                                        : NativeChoice::Decoder::Any});
+        const NativeEntry* source = Rgb24Source(entries, w, h);
+        types.push_back(MakeRgbVideoType(SubType::RGB24, w, h, FrameTime(source->rate)));
+        natives.push_back(ChoiceOf(*source));
         for (SubType native : {SubType::RGB32, SubType::RGB555}) {
             for (const auto& e : entries) {
                 if (e.width == w && e.height == h && e.subtype == native) {
                     types.push_back(MakeRgbVideoType(native, w, h, FrameTime(e.rate)));
-                    natives.push_back({e.caps, NativeChoice::Decoder::None});
+                    natives.push_back(ChoiceOf(e));
                     break;
                 }
             }
@@ -562,11 +587,16 @@ void CameraTypes(GstDevice* device, std::vector<MediaType>& types, std::vector<N
             if (e.width != w || e.height != h || RgbBitCount(e.subtype) != 0) continue;
             if (!listed.insert({e.subtype, e.fourcc}).second) continue;
             types.push_back(MakeNativeVideoType(e.subtype, e.fourcc, e.bitCount, w, h, FrameTime(e.rate)));
-            natives.push_back({e.caps, e.raw    ? NativeChoice::Decoder::None
-                                       : e.jpeg ? NativeChoice::Decoder::Jpeg
-                                                : NativeChoice::Decoder::Any});
+            natives.push_back(ChoiceOf(e));
         }
     }
+}
+
+namespace {
+
+void CameraTypes(GstDevice* device, std::vector<MediaType>& types, std::vector<NativeChoice>& natives) {
+    GstPtr<GstCaps> caps(gst_device_get_caps(device));
+    CameraTypesFromCaps(caps.get(), types, natives);
 }
 
 void PcmTypes(const std::vector<int>& rates, std::vector<MediaType>& types) {

@@ -43,6 +43,10 @@ struct NativeChoice {
     enum class Decoder { None, Jpeg, Any } decoder = Decoder::None;
 };
 
+// The video types a camera with these caps offers, in listing order, and
+// what each asks of it (parallel).
+void CameraTypesFromCaps(GstCaps* caps, std::vector<MediaType>& types, std::vector<NativeChoice>& natives);
+
 struct InputLine {
     std::string name;
     bool enabled = false;

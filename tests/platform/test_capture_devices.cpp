@@ -5,11 +5,86 @@
 #include <algorithm>
 
 #include "CaptureTestSupport.h"
+#include "platform/CaptureInternal.h"
 #include "platform/MediaTypeUtil.h"
 #include "platform/TestDevices.h"
+#include "support/RealDevices.h"
 
 using namespace platform;
 using capturetest::CaptureTest;
+
+// A camera of this test, listed by a device provider of its own: 320x240 as
+// YUY2 at 10 frames a second or JPEG at 30, like a webcam whose USB link is
+// too slow for raw frames. What it delivers follows what its element is
+// linked to, as a driver would.
+extern "C" {
+struct FakeCamera {
+    GstDevice parent;
+};
+struct FakeCameraClass {
+    GstDeviceClass parent_class;
+};
+struct FakeCameraProvider {
+    GstDeviceProvider parent;
+};
+struct FakeCameraProviderClass {
+    GstDeviceProviderClass parent_class;
+};
+}
+
+G_DEFINE_TYPE(FakeCamera, fake_camera, GST_TYPE_DEVICE)
+G_DEFINE_TYPE(FakeCameraProvider, fake_camera_provider, GST_TYPE_DEVICE_PROVIDER)
+
+namespace {
+
+constexpr const char* FakeCameraName = "Videocamera lenta in YUY2";
+constexpr const char* FakeProviderName = "ocularatestslowrawcameras";
+constexpr const char* FakeCameraCaps =
+    "video/x-raw,format=YUY2,width=320,height=240,framerate={ 10/1, 5/1 };"
+    "image/jpeg,width=320,height=240,framerate={ 30/1, 15/1 }";
+
+// Whoever links the camera's pad decides its mode: JPEG when it takes JPEG.
+void OnFakeCameraLinked(GstPad* ghost, GstPad* peer, gpointer bin) {
+    GstPtr<GstCaps> wanted(gst_pad_query_caps(peer, nullptr));
+    GstPtr<GstCaps> jpeg(gst_caps_from_string("image/jpeg"));
+    const bool asJpeg = wanted && gst_caps_can_intersect(wanted.get(), jpeg.get());
+    const std::string chain = std::string("videotestsrc is-live=true pattern=ball ! ") +
+                              (asJpeg ? "video/x-raw,format=I420,width=320,height=240,framerate=30/1 ! jpegenc"
+                                      : "video/x-raw,format=YUY2,width=320,height=240,framerate=10/1");
+    GstElement* inner = gst_parse_bin_from_description(chain.c_str(), TRUE, nullptr);
+    if (!inner) return;
+    gst_bin_add(GST_BIN(bin), inner);
+    GstPtr<GstPad> src(gst_element_get_static_pad(inner, "src"));
+    gst_ghost_pad_set_target(GST_GHOST_PAD(ghost), src.get());
+}
+
+GstElement* CreateFakeCameraElement(GstDevice*, const gchar* name) {
+    GstElement* bin = gst_bin_new(name);
+    GstPad* ghost = gst_ghost_pad_new_no_target("src", GST_PAD_SRC);
+    g_signal_connect(ghost, "linked", G_CALLBACK(OnFakeCameraLinked), bin);
+    gst_element_add_pad(bin, ghost);
+    return bin;
+}
+
+GList* ProbeFakeCameras(GstDeviceProvider*) {
+    GstPtr<GstCaps> caps(gst_caps_from_string(FakeCameraCaps));
+    gpointer camera = g_object_new(fake_camera_get_type(), "display-name", FakeCameraName, "device-class",
+                                   "Video/Source", "caps", caps.get(), nullptr);
+    return g_list_append(nullptr, camera);
+}
+
+}  // namespace
+
+static void fake_camera_init(FakeCamera*) {}
+static void fake_camera_class_init(FakeCameraClass* klass) {
+    GST_DEVICE_CLASS(klass)->create_element = CreateFakeCameraElement;
+}
+static void fake_camera_provider_init(FakeCameraProvider*) {}
+static void fake_camera_provider_class_init(FakeCameraProviderClass* klass) {
+    GST_DEVICE_PROVIDER_CLASS(klass)->probe = ProbeFakeCameras;
+    gst_device_provider_class_set_static_metadata(GST_DEVICE_PROVIDER_CLASS(klass), "Slow raw test cameras",
+                                                  "Source/Video", "A camera whose raw mode is slow", "Oculara");
+}
 
 namespace {
 
@@ -200,6 +275,147 @@ TEST_F(CaptureDevices, CompressorsAreEncodersThatAviMuxAcceptsSortedByName) {
     gst_object_unref(bus);
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
+}
+
+// A camera's caps as its driver would list them, turned into the pin's types.
+struct CameraListing {
+    std::vector<MediaType> types;
+    std::vector<detail::NativeChoice> natives;
+
+    explicit CameraListing(const char* caps) {
+        if (!gst_is_initialized()) gst_init(nullptr, nullptr);
+        GstPtr<GstCaps> parsed(gst_caps_from_string(caps));
+        EXPECT_TRUE(parsed) << caps;
+        detail::CameraTypesFromCaps(parsed.get(), types, natives);
+        EXPECT_EQ(types.size(), natives.size());
+    }
+
+    // The index of the type with this subtype and size.
+    size_t Find(SubType subtype, int w, int h) const {
+        for (size_t i = 0; i < types.size(); ++i) {
+            auto vf = ReadVideoFormat(types[i]);
+            if (types[i].subtype == subtype && vf && vf->width == w && vf->height == h) return i;
+        }
+        ADD_FAILURE() << "no type " << int(subtype) << " " << w << "x" << h;
+        return 0;
+    }
+
+    int64_t FrameTime(size_t i) const { return ReadVideoFormat(types.at(i))->avgTimePerFrame; }
+
+    // What the camera is asked for at Run: the caps' media name, format and fixed rate.
+    std::string Asks(size_t i) const {
+        const GstCaps* caps = natives.at(i).caps.get();
+        if (!caps || gst_caps_get_size(caps) != 1) return "not one structure";
+        const GstStructure* s = gst_caps_get_structure(caps, 0);
+        int n = 0, d = 0;
+        if (!gst_structure_get_fraction(s, "framerate", &n, &d)) return "no fixed rate";
+        const char* format = gst_structure_get_string(s, "format");
+        return std::string(gst_structure_get_name(s)) + (format ? std::string(" ") + format : "") + " " +
+               std::to_string(n) + "/" + std::to_string(d);
+    }
+};
+
+constexpr int64_t At30 = 10000000 / 30, At10 = 10000000 / 10, At5 = 10000000 / 5;
+
+TEST(CameraFormats, Rgb24ReadsTheFormatWithTheBestRateAndIsLabelledWithIt) {
+    // 720p: raw at 10 or 5 fps, JPEG at 30 or 15; VGA: both at 30; 1080p:
+    // JPEG from a range of rates, raw slower; QVGA: raw only.
+    CameraListing cam(
+        "video/x-raw,format=YUY2,width=1280,height=720,framerate={ 10/1, 5/1 };"
+        "image/jpeg,width=1280,height=720,framerate={ 15/1, 30/1 };"
+        "image/jpeg,width=640,height=480,framerate=30/1;"
+        "video/x-raw,format=YUY2,width=640,height=480,framerate={ 30/1, 15/1 };"
+        "video/x-raw,format=YUY2,width=1920,height=1080,framerate=5/1;"
+        "image/jpeg,width=1920,height=1080,framerate=[ 1/1, 30/1 ];"
+        "video/x-raw,format=YUY2,width=320,height=240,framerate={ 30/1, 15/1 }");
+
+    const size_t hd = cam.Find(SubType::RGB24, 1280, 720);
+    EXPECT_EQ(cam.FrameTime(hd), At30);
+    EXPECT_EQ(cam.natives[hd].decoder, detail::NativeChoice::Decoder::Jpeg);
+    EXPECT_EQ(cam.Asks(hd), "image/jpeg 30/1");
+
+    // As fast raw as JPEG: raw, which needs no decoding.
+    const size_t vga = cam.Find(SubType::RGB24, 640, 480);
+    EXPECT_EQ(cam.FrameTime(vga), At30);
+    EXPECT_EQ(cam.natives[vga].decoder, detail::NativeChoice::Decoder::None);
+    EXPECT_EQ(cam.Asks(vga), "video/x-raw YUY2 30/1");
+
+    const size_t fhd = cam.Find(SubType::RGB24, 1920, 1080);
+    EXPECT_EQ(cam.FrameTime(fhd), At30);
+    EXPECT_EQ(cam.Asks(fhd), "image/jpeg 30/1");
+
+    const size_t qvga = cam.Find(SubType::RGB24, 320, 240);
+    EXPECT_EQ(cam.FrameTime(qvga), At30);
+    EXPECT_EQ(cam.Asks(qvga), "video/x-raw YUY2 30/1");
+
+    // The device's own types keep their own rates, and ask for them.
+    const size_t yuy2 = cam.Find(SubType::YUY2, 1280, 720);
+    EXPECT_EQ(cam.FrameTime(yuy2), At10);
+    EXPECT_EQ(cam.Asks(yuy2), "video/x-raw YUY2 10/1");
+    const size_t mjpg = cam.Find(SubType::MJPG, 1280, 720);
+    EXPECT_EQ(cam.FrameTime(mjpg), At30);
+    EXPECT_EQ(cam.Asks(mjpg), "image/jpeg 30/1");
+    EXPECT_EQ(cam.FrameTime(cam.Find(SubType::YUY2, 1920, 1080)), At5);
+}
+
+TEST(CameraFormats, OtherCompressedFormatsServeRgb24OnlyWithoutRawOrJpeg) {
+    CameraListing cam(
+        "video/x-raw,format=YUY2,width=1280,height=720,framerate=5/1;"
+        "video/x-h264,stream-format=byte-stream,alignment=au,width=1280,height=720,framerate=30/1;"
+        "video/x-h264,stream-format=byte-stream,alignment=au,width=640,height=480,framerate=30/1");
+    const size_t hd = cam.Find(SubType::RGB24, 1280, 720);
+    EXPECT_EQ(cam.FrameTime(hd), At5);
+    EXPECT_EQ(cam.Asks(hd), "video/x-raw YUY2 5/1");
+    const size_t vga = cam.Find(SubType::RGB24, 640, 480);
+    EXPECT_EQ(cam.FrameTime(vga), At30);
+    EXPECT_EQ(cam.natives[vga].decoder, detail::NativeChoice::Decoder::Any);
+    EXPECT_EQ(cam.Asks(vga), "video/x-h264 30/1");
+}
+
+// The slow-raw camera as the capture layer lists it, through its own provider.
+DeviceInfo SlowRawCamera() {
+    static const bool registered = gst_device_provider_register(nullptr, FakeProviderName, GST_RANK_NONE,
+                                                                fake_camera_provider_get_type());
+    EXPECT_TRUE(registered);
+    DeviceHandle wanted;
+    wanted.kind = DeviceKind::Real;
+    wanted.medium = MajorType::Video;
+    wanted.name = FakeCameraName;
+    wanted.provider = FakeProviderName;
+    auto listed = ListedNow(wanted);
+    EXPECT_TRUE(listed && listed->device);
+    return {FakeCameraName, listed};
+}
+
+using CameraFormatsOnRun = CaptureTest;
+
+TEST_F(CameraFormatsOnRun, ARecordingOfACameraWhoseRawModeIsSlowHoldsADistinctFrameForEveryLabelledOne) {
+    auto camera = std::make_shared<SourceFilter>();
+    ASSERT_TRUE(camera->SetDevice(SlowRawCamera()));
+    const MediaType rgb = MakeRgbVideoType(SubType::RGB24, 320, 240);
+    ASSERT_TRUE(camera->OutputPin()->SetFormat(rgb));
+    EXPECT_EQ(ReadVideoFormat(*camera->OutputPin()->GetFormat())->avgTimePerFrame, 10000000 / 30);
+
+    testsupport::TempDir dir;
+    const std::string path = dir / "OCL-slowraw.avi";
+    FilterGraph graph;
+    graph.Activate();
+    CaptureGraphBuilder builder(graph);
+    auto mux = builder.SetOutputFileName(path);
+    ASSERT_TRUE(mux);
+    ASSERT_TRUE(builder.RenderStream(PinCategory::Capture, MajorType::None, camera, nullptr, mux));
+    ASSERT_TRUE(graph.Run()) << graph.LastError();
+    capturetest::SleepMs(3000);
+    graph.Stop();
+    EXPECT_FALSE(graph.Failed()) << graph.LastError();
+
+    // About 90 frames, each a new picture of the moving ball: a camera
+    // giving fewer frames than its label would be padded with repeats.
+    const auto frames = testsupport::ReadAviVideoFrames(path);
+    ASSERT_EQ(frames.error, "");
+    EXPECT_EQ(frames.rate, 30u * frames.scale);
+    EXPECT_GT(frames.frames, 45u);
+    EXPECT_GE(frames.distinct, frames.frames * 9 / 10) << frames.frames << " frames";
 }
 
 TEST(CaptureMediaTypes, RgbTypesCarryDibRowPaddingAndReadBackFromBothHeaders) {

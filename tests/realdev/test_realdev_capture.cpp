@@ -21,6 +21,7 @@
 #include "support/RealDevices.h"
 
 using namespace std::chrono_literals;
+using testsupport::PipeWireCameraMode;
 using testsupport::PrivatePipeWireCamera;
 using testsupport::PrivatePulse;
 
@@ -68,6 +69,44 @@ int Peak(const std::vector<uint8_t>& pcm) {
     }
     return peak;
 }
+
+// The frame time the camera's pin lists for a subtype at a size; 0 when it is not listed.
+int64_t ListedFrameTime(const std::vector<platform::MediaType>& types, platform::SubType subtype, int w, int h) {
+    for (const auto& t : types) {
+        auto vf = platform::ReadVideoFormat(t);
+        if (t.subtype == subtype && vf && vf->width == w && vf->height == h) return vf->avgTimePerFrame;
+    }
+    return 0;
+}
+
+// Ten seconds of the PipeWire camera's RGB24 at w x h recorded to `path`.
+void RecordTenSeconds(const platform::DeviceInfo& device, int w, int h, const std::string& path) {
+    auto source = std::make_shared<platform::SourceFilter>();
+    ASSERT_TRUE(source->SetDevice(device));
+    ASSERT_TRUE(source->OutputPin()->SetFormat(platform::MakeRgbVideoType(platform::SubType::RGB24, w, h)));
+    platform::FilterGraph graph;
+    graph.Activate();
+    platform::CaptureGraphBuilder builder(graph);
+    auto mux = builder.SetOutputFileName(path);
+    ASSERT_TRUE(mux);
+    ASSERT_TRUE(builder.RenderStream(platform::PinCategory::Capture, platform::MajorType::None, source, nullptr, mux));
+    ASSERT_TRUE(graph.Run()) << graph.LastError();
+    std::this_thread::sleep_for(10s);
+    graph.Stop();
+    EXPECT_FALSE(graph.Failed()) << graph.LastError();
+}
+
+// A numbered camera at 30 frames a second: about 300 frames in ten seconds,
+// each one the camera's own, none a repeat.
+void ExpectAbout300DistinctFrames(const std::string& path) {
+    const auto avi = testsupport::ReadAviVideoFrames(path);
+    ASSERT_EQ(avi.error, "");
+    EXPECT_EQ(avi.rate, 30u * avi.scale);
+    EXPECT_NEAR(double(avi.frames), 300.0, 30.0);
+    EXPECT_GE(avi.distinct, avi.frames * 9 / 10) << avi.frames << " frames";
+}
+
+constexpr int64_t At30 = 10000000 / 30;
 
 }  // namespace
 
@@ -247,4 +286,55 @@ TEST(RealDevices, DevicesLeaveTheListWhenTheirServersDieAndComeBackWithThem) {
 
     camera.KillPipeWire();
     EXPECT_TRUE(WaitUntil([&] { return !listed(DeviceCategory::VideoInput, PrivatePipeWireCamera::Description); }, 5s));
+}
+
+TEST(RealDevices, AJpegPipeWireCameraIsListedAtItsRateAndTenSecondsHoldAbout300DistinctFrames) {
+    RealOnly realOnly;
+    PipeWireCameraMode mode;
+    mode.width = 640;
+    mode.height = 480;
+    mode.offers = {{true, 30}};
+    mode.numbered = true;
+    PrivatePipeWireCamera camera(mode);
+    REALDEV_START(camera.Start());
+    testsupport::ScopedEnvSet cameraEnv(camera.ClientEnv());
+
+    auto device = Find(platform::DeviceCategory::VideoInput, PrivatePipeWireCamera::Description);
+    ASSERT_TRUE(device) << Joined(Names(platform::DeviceCategory::VideoInput));
+    platform::SourceFilter probe;
+    ASSERT_TRUE(probe.SetDevice(*device));
+    const auto types = probe.OutputPin()->EnumMediaTypes();
+    EXPECT_EQ(ListedFrameTime(types, platform::SubType::RGB24, 640, 480), At30);
+    EXPECT_EQ(ListedFrameTime(types, platform::SubType::MJPG, 640, 480), At30);
+
+    testsupport::TempDir dir;
+    const std::string path = dir / "OCL-jpeg-camera.avi";
+    RecordTenSeconds(*device, 640, 480, path);
+    ExpectAbout300DistinctFrames(path);
+}
+
+TEST(RealDevices, ACameraOfferingYuy2At10AndJpegAt30ListsAndRecordsItsSizeAt30) {
+    RealOnly realOnly;
+    PipeWireCameraMode mode;
+    mode.width = 1280;
+    mode.height = 720;
+    mode.offers = {{false, 10}, {true, 30}};
+    mode.numbered = true;
+    PrivatePipeWireCamera camera(mode);
+    REALDEV_START(camera.Start());
+    testsupport::ScopedEnvSet cameraEnv(camera.ClientEnv());
+
+    auto device = Find(platform::DeviceCategory::VideoInput, PrivatePipeWireCamera::Description);
+    ASSERT_TRUE(device) << Joined(Names(platform::DeviceCategory::VideoInput));
+    platform::SourceFilter probe;
+    ASSERT_TRUE(probe.SetDevice(*device));
+    const auto types = probe.OutputPin()->EnumMediaTypes();
+    EXPECT_EQ(ListedFrameTime(types, platform::SubType::RGB24, 1280, 720), At30);
+    EXPECT_EQ(ListedFrameTime(types, platform::SubType::YUY2, 1280, 720), 10000000 / 10);
+    EXPECT_EQ(ListedFrameTime(types, platform::SubType::MJPG, 1280, 720), At30);
+
+    testsupport::TempDir dir;
+    const std::string path = dir / "OCL-two-format-camera.avi";
+    RecordTenSeconds(*device, 1280, 720, path);
+    ExpectAbout300DistinctFrames(path);
 }

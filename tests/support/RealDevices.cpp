@@ -15,7 +15,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
 #include <sstream>
+#include <string_view>
 
 extern char** environ;
 
@@ -476,9 +480,61 @@ bool PrivatePulse::LoadVirtualSource() {
 
 std::string PrivatePulse::DaemonLog() const { return ReadFile(dir_ / "pulseaudio.log"); }
 
+// ------------------------------------------------------------ AVI frames
+
+namespace {
+
+uint32_t Le32(const char* p) {
+    return uint32_t(uint8_t(p[0])) | uint32_t(uint8_t(p[1])) << 8 | uint32_t(uint8_t(p[2])) << 16 |
+           uint32_t(uint8_t(p[3])) << 24;
+}
+
+// Walks the RIFF chunks in [begin, end) of `file`; lists are entered.
+void WalkAvi(std::ifstream& file, uint64_t begin, uint64_t end, AviVideoFrames& out, std::set<size_t>& hashes) {
+    char head[12];
+    for (uint64_t at = begin; at + 8 <= end;) {
+        file.seekg(std::streamoff(at));
+        if (!file.read(head, 8)) return;
+        const std::string_view id(head, 4);
+        const uint64_t size = Le32(head + 4);
+        if (id == "RIFF" || id == "LIST") {
+            if (!file.read(head + 8, 4)) return;
+            WalkAvi(file, at + 12, std::min(end, at + 8 + size), out, hashes);
+        } else if (id == "strh" && size >= 28) {
+            std::string strh(size, '\0');
+            if (file.read(strh.data(), std::streamsize(size)) && strh.compare(0, 4, "vids") == 0) {
+                out.scale = Le32(strh.data() + 20);
+                out.rate = Le32(strh.data() + 24);
+            }
+        } else if (id.substr(0, 2) == "00" && (id.substr(2) == "db" || id.substr(2) == "dc")) {
+            std::string frame(size, '\0');
+            if (!file.read(frame.data(), std::streamsize(size))) return;
+            ++out.frames;
+            hashes.insert(std::hash<std::string>{}(frame));
+        }
+        at += 8 + size + (size & 1);
+    }
+}
+
+}  // namespace
+
+AviVideoFrames ReadAviVideoFrames(const std::string& path) {
+    AviVideoFrames out;
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        out.error = "cannot read " + path;
+        return out;
+    }
+    std::set<size_t> hashes;
+    WalkAvi(file, 0, std::filesystem::file_size(path), out, hashes);
+    out.distinct = hashes.size();
+    if (out.rate == 0 || out.scale == 0) out.error = path + " holds no video stream";
+    return out;
+}
+
 // ------------------------------------------------------------ PipeWire camera
 
-PrivatePipeWireCamera::PrivatePipeWireCamera() {
+PrivatePipeWireCamera::PrivatePipeWireCamera(PipeWireCameraMode mode) : mode_(std::move(mode)) {
     run_ = dir_ / "run";
     std::filesystem::create_directories(run_);
     ::chmod(run_.c_str(), 0700);  // Qt and PipeWire want it private
@@ -529,6 +585,7 @@ StartResult PrivatePipeWireCamera::Start(std::chrono::milliseconds timeout) {
     if (!missing.empty())
         return StartResult::Skip("not installed: " + missing + " (packages dbus, pipewire, wireplumber, "
                                  "gstreamer1.0-tools)");
+    if (StartResult mode = ModeSupported(); !mode.ok()) return mode;
     // (--exists would compare the plugin's version with GStreamer's: the
     // PipeWire plugin's 0.3 is "too old".)
     for (const char* element : {"pipewiresink", "pipewiresrc", "rawvideoparse"})
@@ -570,23 +627,34 @@ StartResult PrivatePipeWireCamera::Start(std::chrono::milliseconds timeout) {
     return StartProvider(left());
 }
 
+StartResult PrivatePipeWireCamera::ModeSupported() const {
+    if (mode_.offers.size() == 1) return StartResult::Good();
+    return StartResult::Skip("a PipeWire camera node offering more than one format cannot be provided here: "
+                             "pipewiresink offers only the format it negotiated, and PipeWire's development "
+                             "files for a provider of our own are not installed");
+}
+
 StartResult PrivatePipeWireCamera::StartProvider(std::chrono::milliseconds timeout) {
+    if (StartResult mode = ModeSupported(); !mode.ok()) return mode;
     StopWriter();
     provider_.Kill();
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return StartResult::Fail("socketpair failed");
-    const std::string size = std::to_string(Width * Height * 2);
+    const PipeWireCameraMode::Offer& offer = mode_.offers.front();
+    const std::string size = std::to_string(mode_.width * mode_.height * 2);
     // fdsrc is not a live source, and pipewiresink mode=provide crashes on
     // buffers allocated from its own pool by another element than a live
     // source (GStreamer 1.22, PipeWire 0.3.65): identity drop-allocation=true
     // makes it copy every frame, which works. The frames are paced here.
-    const std::vector<std::string> argv = {
+    std::vector<std::string> argv = {
         "gst-launch-1.0", "-q", "fdsrc", "fd=0", "blocksize=" + size, "!", "rawvideoparse", "format=yuy2",
-        "width=" + std::to_string(Width), "height=" + std::to_string(Height),
-        "framerate=" + std::to_string(Fps) + "/1", "!", "identity", "drop-allocation=true", "!", "pipewiresink",
-        "mode=provide", "sync=false", "client-name=oculara-camera",
-        std::string("stream-properties=\"p,media.class=Video/Source,node.name=") + NodeName +
-            ",node.description=\\\"" + Description + "\\\"\""};
+        "width=" + std::to_string(mode_.width), "height=" + std::to_string(mode_.height),
+        "framerate=" + std::to_string(offer.fps) + "/1", "!"};
+    if (offer.jpeg) argv.insert(argv.end(), {"jpegenc", "!"});
+    argv.insert(argv.end(), {"identity", "drop-allocation=true", "!", "pipewiresink", "mode=provide", "sync=false",
+                             "client-name=oculara-camera",
+                             std::string("stream-properties=\"p,media.class=Video/Source,node.name=") + NodeName +
+                                 ",node.description=\\\"" + Description + "\\\"\""});
     std::string error;
     // The provider keeps this process's HOME (and so GStreamer's registry cache).
     EnvChanges env;
@@ -642,8 +710,10 @@ void PrivatePipeWireCamera::CrossEvery(std::chrono::milliseconds period, std::ch
 }
 
 // A still, textured room (luma steps and a few fixed blocks, neutral
-// colour) and, while a crossing lasts, a dark upright object moving left to right.
-void PrivatePipeWireCamera::DrawFrame(std::vector<uint8_t>& frame, Clock::time_point now) {
+// colour) and, while a crossing lasts, a dark upright object moving left to
+// right; numbered frames carry their number in 16 blocks along the top.
+void PrivatePipeWireCamera::DrawFrame(std::vector<uint8_t>& frame, Clock::time_point now, uint64_t number) {
+    const int width = mode_.width, height = mode_.height;
     std::optional<int> objectX;
     constexpr int objectW = 72, objectH = 150;
     {
@@ -654,17 +724,19 @@ void PrivatePipeWireCamera::DrawFrame(std::vector<uint8_t>& frame, Clock::time_p
         }
         if (crossStart_ && now >= *crossStart_ && now < *crossStart_ + crossDuration_) {
             const double f = std::chrono::duration<double>(now - *crossStart_) / crossDuration_;
-            objectX = int(-objectW + f * (Width + objectW));
+            objectX = int(-objectW + f * (width + objectW));
         }
     }
-    for (int y = 0; y < Height; ++y) {
-        uint8_t* row = frame.data() + size_t(y) * Width * 2;
-        for (int x = 0; x < Width; ++x) {
-            int luma = 90 + (y * 60) / Height + ((x / 40 + y / 30) % 2) * 25;
+    const int bitW = std::max(1, width / 16);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = frame.data() + size_t(y) * width * 2;
+        for (int x = 0; x < width; ++x) {
+            int luma = 90 + (y * 60) / height + ((x / 40 + y / 30) % 2) * 25;
             if (x >= 30 && x < 90 && y >= 40 && y < 100) luma = 200;     // a window
             if (x >= 220 && x < 290 && y >= 150 && y < 230) luma = 60;   // a cupboard
-            if (objectX && x >= *objectX && x < *objectX + objectW && y >= Height - objectH - 20 && y < Height - 20)
+            if (objectX && x >= *objectX && x < *objectX + objectW && y >= height - objectH - 20 && y < height - 20)
                 luma = 20;
+            if (mode_.numbered && y < 16 && x / bitW < 16) luma = (number >> (x / bitW)) & 1 ? 235 : 16;
             row[2 * x] = uint8_t(luma);
             row[2 * x + 1] = 128;  // U / V alternate: neutral grey
         }
@@ -672,15 +744,16 @@ void PrivatePipeWireCamera::DrawFrame(std::vector<uint8_t>& frame, Clock::time_p
 }
 
 void PrivatePipeWireCamera::WriteLoop(int fd) {
-    std::vector<uint8_t> frame(size_t(Width) * Height * 2);
+    std::vector<uint8_t> frame(size_t(mode_.width) * mode_.height * 2);
+    const int fps = mode_.offers.front().fps;
     const auto start = Clock::now();
     for (uint64_t n = 0;; ++n) {
-        const auto due = start + std::chrono::microseconds(n * 1000000 / Fps);
+        const auto due = start + std::chrono::microseconds(n * 1000000 / fps);
         {
             std::unique_lock lock(mutex_);
             if (wake_.wait_until(lock, due, [this] { return stop_; })) return;
         }
-        DrawFrame(frame, Clock::now());
+        DrawFrame(frame, Clock::now(), n);
         if (!SendAll(fd, frame.data(), frame.size())) return;
     }
 }

@@ -5,9 +5,10 @@
 //   "Microfono reale di prova") fed by the test with quiet noise and loud
 //   bursts through pacat;
 // - PrivatePipeWireCamera: a private session bus, PipeWire and WirePlumber,
-//   with a camera node "Videocamera reale di prova" (YUY2 320x240, 15 fps)
-//   provided by gst-launch-1.0 ... pipewiresink mode=provide, whose still
-//   scene the test draws, with an object that crosses it on request.
+//   with a camera node "Videocamera reale di prova" (YUY2 320x240, 15 fps,
+//   or another size, rate and YUY2 or MJPEG: PipeWireCameraMode) provided by
+//   gst-launch-1.0 ... pipewiresink mode=provide, whose still scene the test
+//   draws, with an object that crosses it on request.
 //
 // Everything lives in a temporary folder of its own. Every child runs in a
 // process group of its own with a parent-death signal, and is SIGKILLed by
@@ -104,6 +105,16 @@ bool RunCommand(const std::vector<std::string>& argv, const std::vector<std::str
 // True once a unix stream socket at `path` accepts a connection.
 bool SocketAccepts(const std::string& path);
 
+// The video frames stored in an AVI file: how many, how many differ from
+// every other (a repeated frame has the same bytes), and the stream's rate.
+struct AviVideoFrames {
+    size_t frames = 0;
+    size_t distinct = 0;
+    uint32_t rate = 0, scale = 0;  // frames a second = rate / scale
+    std::string error;             // "" when the file could be read
+};
+AviVideoFrames ReadAviVideoFrames(const std::string& path);
+
 // ------------------------------------------------------------ PulseAudio
 
 class PrivatePulse {
@@ -168,20 +179,36 @@ private:
 
 // ------------------------------------------------------------ PipeWire camera
 
+// What the PipeWire camera's node offers: one frame size, in each format of
+// `offers` at its own rate.
+struct PipeWireCameraMode {
+    struct Offer {
+        bool jpeg = false;  // MJPEG, else YUY2
+        int fps = 15;
+    };
+    int width = 320;
+    int height = 240;
+    std::vector<Offer> offers{Offer{}};
+    bool numbered = false;  // every frame carries its number, so no two are alike
+};
+
 class PrivatePipeWireCamera {
 public:
     static constexpr const char* NodeName = "oculara_camera";
     static constexpr const char* Description = "Videocamera reale di prova";
-    static constexpr int Width = 320;
+    static constexpr int Width = 320;  // the default mode
     static constexpr int Height = 240;
     static constexpr int Fps = 15;
 
-    PrivatePipeWireCamera();
+    explicit PrivatePipeWireCamera(PipeWireCameraMode mode = {});
     ~PrivatePipeWireCamera();
     PrivatePipeWireCamera(const PrivatePipeWireCamera&) = delete;
     PrivatePipeWireCamera& operator=(const PrivatePipeWireCamera&) = delete;
 
-    // Session bus, pipewire, wireplumber, then the camera provider.
+    // Session bus, pipewire, wireplumber, then the camera provider. A mode
+    // of more than one format is Missing: pipewiresink offers only the one
+    // format it negotiated, and a provider of our own would need PipeWire's
+    // development files.
     StartResult Start(std::chrono::milliseconds timeout = std::chrono::seconds(15));
 
     // XDG_RUNTIME_DIR, PIPEWIRE_RUNTIME_DIR, DBUS_SESSION_BUS_ADDRESS.
@@ -208,11 +235,13 @@ public:
 
 private:
     std::vector<std::string> DaemonEnv() const;
+    StartResult ModeSupported() const;
     StartResult StartProvider(std::chrono::milliseconds timeout);
     void StopWriter();
     void WriteLoop(int fd);
-    void DrawFrame(std::vector<uint8_t>& frame, std::chrono::steady_clock::time_point now);
+    void DrawFrame(std::vector<uint8_t>& frame, std::chrono::steady_clock::time_point now, uint64_t number);
 
+    const PipeWireCameraMode mode_;
     TempDir dir_;
     std::string run_;  // XDG_RUNTIME_DIR / PIPEWIRE_RUNTIME_DIR
     ChildProcess dbus_;
