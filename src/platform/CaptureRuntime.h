@@ -186,7 +186,8 @@ GstElement* BuildHead(SourceRuntime& rt, const SourcePlan& plan);
 // Monitoring branches off the tee. False (failure reported) when they cannot be built.
 bool BuildGrabberBranch(SourceRuntime& rt, const SourcePlan& plan, GrabberState& grabber, const MediaType& wanted,
                         GstElement* tee);
-bool BuildRendererBranch(SourceRuntime& rt, const std::shared_ptr<RendererState>& renderer, GstElement* tee);
+bool BuildRendererBranch(SourceRuntime& rt, const SourcePlan& plan, const std::shared_ptr<RendererState>& renderer,
+                         GstElement* tee);
 // The source's share of a recording file: converted to what the file's input takes, handed over by an app sink.
 bool BuildRecordingFeed(SourceRuntime& rt, RecordingInput& input, GstElement* tee);
 

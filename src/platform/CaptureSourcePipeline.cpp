@@ -370,20 +370,34 @@ bool BuildGrabberBranch(SourceRuntime& rt, const SourcePlan& plan, GrabberState&
     return true;
 }
 
-bool BuildRendererBranch(SourceRuntime& rt, const std::shared_ptr<RendererState>& renderer, GstElement* tee) {
+// The window shows at most this size at this rate: a larger frame is scaled
+// down before it is converted, and frames past the rate are never converted.
+constexpr int kPreviewWidth = 320, kPreviewHeight = 240, kPreviewFps = 10;
+
+bool BuildRendererBranch(SourceRuntime& rt, const SourcePlan& plan, const std::shared_ptr<RendererState>& renderer,
+                         GstElement* tee) {
     GstElement* queue = rt.Make("queue");
+    GstElement* rate = rt.Make("videorate");
+    GstElement* scale = rt.Make("videoscale");
+    GstElement* size = rt.Make("capsfilter");
     GstElement* convert = rt.Make("videoconvert");
     GstElement* filter = rt.Make("capsfilter");
     GstElement* sink = rt.Make("appsink");
-    if (!queue || !convert || !filter || !sink) return false;
+    if (!queue || !rate || !scale || !size || !convert || !filter || !sink) return false;
     // The picture may lag or skip, never hold the grabber back.
     g_object_set(queue, "max-size-buffers", 2u, "max-size-bytes", 0u, "max-size-time", guint64(0), nullptr);
     gst_util_set_object_arg(G_OBJECT(queue), "leaky", "downstream");
+    g_object_set(rate, "drop-only", TRUE, "max-rate", kPreviewFps, nullptr);
+    const auto source = ReadVideoFormat(*plan.format);
+    const bool larger = source && (source->width > kPreviewWidth || std::abs(source->height) > kPreviewHeight);
+    SetCaps(size, larger ? GstPtr<GstCaps>(gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT, kPreviewWidth,
+                                                                "height", G_TYPE_INT, kPreviewHeight, nullptr))
+                         : GstPtr<GstCaps>(gst_caps_new_empty_simple("video/x-raw")));
     SetCaps(filter, GstPtr<GstCaps>(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", nullptr)));
     g_object_set(sink, "sync", TRUE, "enable-last-sample", FALSE, "max-buffers", 1u, "drop", TRUE, nullptr);
     AddSink(rt, sink, {nullptr, nullptr, renderer.get(), nullptr}, &OnRendererSample);
     rt.renderers.push_back(renderer);
-    if (gst_element_link_many(tee, queue, convert, filter, sink, nullptr)) return true;
+    if (gst_element_link_many(tee, queue, rate, scale, size, convert, filter, sink, nullptr)) return true;
     rt.Fail("cannot connect the video window");
     return false;
 }
@@ -451,7 +465,7 @@ std::unique_ptr<SourceRuntime> StartSource(const std::shared_ptr<SourceState>& s
     for (const BranchPlan& b : branches) {
         if (!ok) break;
         if (b.grabber) ok = BuildGrabberBranch(*rt, plan, *b.grabber, b.grabberType, tee);
-        if (ok && b.renderer) ok = BuildRendererBranch(*rt, b.renderer, tee);
+        if (ok && b.renderer) ok = BuildRendererBranch(*rt, plan, b.renderer, tee);
         // A recording that cannot take this stream ends without it; the source goes on.
         if (ok && b.input) BuildRecordingFeed(*rt, *b.input, tee);
     }

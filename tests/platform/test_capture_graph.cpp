@@ -204,6 +204,24 @@ TEST_F(CaptureGraphRun, CameraAndMicrophoneRunInOneGraphAndTheWindowGetsTheNewes
     EXPECT_FALSE(rig.videoGrabber->GetConnectedMediaType());
 }
 
+// The window is 320x240: a larger picture is scaled down in the stream, so
+// painting never converts or smooths a whole frame; the grabber keeps it whole.
+TEST_F(CaptureGraphRun, AFrameLargerThanTheWindowReachesItScaledDownAndTheGrabberWhole) {
+    Rig rig;
+    rig.Camera(TestCameraName, MakeRgbVideoType(SubType::RGB24, 640, 480), true);
+    ASSERT_TRUE(rig.graph.Run()) << rig.graph.LastError();
+    ASSERT_TRUE(WaitUntil([&] { return rig.videoGrabber->SampleCount() >= 2 && rig.window->FramesDelivered() >= 2; }));
+    const auto frame = rig.window->NewestFrame();
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->Width, 320);
+    EXPECT_EQ(frame->Height, 240);
+    EXPECT_EQ(frame->Pixels.size(), size_t(320 * 4 * 240));
+    std::vector<uint8_t> dib;
+    ASSERT_TRUE(rig.videoGrabber->GetCurrentBuffer(dib));
+    EXPECT_EQ(dib.size(), size_t(640 * 480 * 3));
+    rig.graph.Stop();
+}
+
 TEST_F(CaptureGraphRun, WindowFramesAreTopDownWhereGrabberFramesAreBottomUp) {
     testsupport::TempDir dir;
     const std::string clip = dir / "bars.avi";

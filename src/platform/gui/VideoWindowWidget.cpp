@@ -38,6 +38,8 @@ void VideoWindowWidget::paintEvent(QPaintEvent*) {
     if (!frame_ || frame_->Width <= 0 || frame_->Height <= 0) return;
     // The frame outlives the painting: frame_ holds it.
     const QImage image(frame_->Pixels.data(), frame_->Width, frame_->Height, frame_->Stride, QImage::Format_RGB32);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    // A frame of the window's own size is copied as it is; only others are
+    // smoothed on their way in.
+    if (image.size() != size()) painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(rect(), image);
 }
