@@ -13,16 +13,17 @@ die() { echo "$*" >&2; exit 1; }
 # clip_path BUILD KIND: the cached clip of KIND (768x576 or 1280x720), made
 # first if missing. The cache is $OCULARA_BENCH_CLIPS or BUILD/bench-clips.
 clip_path() {
-  local build="$1" kind="$2" dir w h fps encoder
+  local build="$1" kind="$2" dir w h fps tag encoder
   dir="${OCULARA_BENCH_CLIPS:-$build/bench-clips}"
   case "$kind" in
-    # A codec that predicts frames from each other: every frame must be decoded.
-    768x576) w=768 h=576 fps=10 encoder="avenc_mpeg4 bitrate=2000000" ;;
+    # A codec that predicts frames from each other, so every frame must be
+    # decoded; a fine quantizer keeps the sensor noise, as a camera's clip has it.
+    768x576) w=768 h=576 fps=10 tag=mpeg4q3 encoder="avenc_mpeg4 pass=quant quantizer=3" ;;
     # Frames that decode on their own, as a 720p camera's MJPEG stream.
-    1280x720) w=1280 h=720 fps=30 encoder="jpegenc quality=80" ;;
+    1280x720) w=1280 h=720 fps=30 tag=mjpegq80 encoder="jpegenc quality=80" ;;
     *) die "unknown clip $kind" ;;
   esac
-  local clip="$dir/scene-${w}x${h}-${fps}fps-${CLIP_SECONDS}s-every${CLIP_INTRUDER_PERIOD}s-${encoder%% *}.avi"
+  local clip="$dir/scene-${w}x${h}-${fps}fps-${CLIP_SECONDS}s-every${CLIP_INTRUDER_PERIOD}s-$tag.avi"
   if [ ! -s "$clip" ]; then
     mkdir -p "$dir"
     local frames="$build/bench/scene_frames"

@@ -8,7 +8,11 @@
 # MPEG-4 at 10 fps and as 1280x720 MJPEG at 30 fps (cached, see clip_lib.sh).
 #
 # Usage: bench/compare_motion.sh [SECONDS=60] [BUILD_DIR=build] [CLIP...]
-#        (CLIP: 768x576 or 1280x720; both by default. WARMUP=5 seconds.)
+#        (CLIP: 768x576 or 1280x720; both by default. WARMUP=5 seconds.
+#        FLOOR=1 then also measures, alone and over the same window, what
+#        GStreamer spends to decode every frame of the clip at its own pace,
+#        and to decode it and convert every frame to BGR: floors for the
+#        program.)
 #        bench/compare_motion.sh --events BUILD_A [BUILD_B] [SECONDS]
 #        (the program's movement events on the 768x576 clip, see events_on_clip.sh)
 # Installs `motion` with apt-get when it is missing (as root).
@@ -82,6 +86,21 @@ check_motion_read() {
   fi
 }
 
+# floor_cpu CLIP TAIL: CPU seconds over the window of a real-time GStreamer
+# pipeline that decodes CLIP and ends in TAIL; "n/a" when the clip is too
+# short for the window.
+floor_cpu() {
+  local clip="$1" tail="$2" pid t0 t1
+  [ $((warmup + seconds)) -lt "$CLIP_SECONDS" ] || { echo n/a; return; }
+  # shellcheck disable=SC2086 # the tail is pipeline words
+  gst-launch-1.0 -q filesrc location="$clip" ! decodebin ! $tail ! fakesink sync=true > /dev/null 2>&1 &
+  pid=$!
+  sleep "$warmup"; alive "$pid" "gst-launch-1.0"; t0="$(cpu_ticks "$pid")"
+  sleep "$seconds"; alive "$pid" "gst-launch-1.0"; t1="$(cpu_ticks "$pid")"
+  stop_process "$pid"
+  awk -v d=$((t1 - t0)) -v t="$ticks" 'BEGIN { printf "%.2f", d / t }'
+}
+
 work="$(mktemp -d)"
 program_pid="" motion_pid=""
 cleanup() {
@@ -93,7 +112,7 @@ trap cleanup EXIT
 
 ensure_motion
 ticks="$(getconf CLK_TCK)"
-results=()
+results=() floors=()
 echo "machine: $(nproc) cores, load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "window: ${seconds} s of CPU after ${warmup} s of warm-up, both processes at once; peak memory since start"
 for kind in "${clips[@]}"; do
@@ -124,9 +143,21 @@ for kind in "${clips[@]}"; do
       p / t, pk / 1024, ratio, pe, me, l
   }')")
   echo "${results[-1]}"
+  if [ "${FLOOR:-0}" = 1 ]; then
+    floors+=("| $(basename "$clip") | $(floor_cpu "$clip" identity) CPU-s | \
+$(floor_cpu "$clip" "videoconvert ! video/x-raw,format=BGR") CPU-s |")
+    echo "${floors[-1]}"
+  fi
 done
 echo
 echo "Same clip, ${seconds} s, both at once:"
 echo "| clip | motion | Oculara | ratio Oculara/motion | Oculara movement rows since start | motion events since start | load at end |"
 echo "|---|---|---|---|---|---|---|"
 printf '%s\n' "${results[@]}"
+if [ ${#floors[@]} -gt 0 ]; then
+  echo
+  echo "Floors, each alone, same ${seconds} s window at the clip's pace:"
+  echo "| clip | decoding every frame | decoding and converting every frame to BGR |"
+  echo "|---|---|---|"
+  printf '%s\n' "${floors[@]}"
+fi
