@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Helpers shared by compare_motion.sh and events_on_clip.sh: the test scene
 # encoded as clips, the program monitoring a clip offscreen, and readings of
 # a running process. Source it; it defines functions and nothing else.
@@ -75,6 +76,7 @@ HIVE
   OCULARA_SYSCONFDIR="$home/etc" OCULARA_PROGRAM_DIR="$home/program/" QT_QPA_PLATFORM=offscreen \
   OCULARA_TEST_DEVICES=1 OCULARA_TEST_VIDEO_FILE="$clip" OCULARA_AUDIO_SINK=fakesink \
     "$build/Oculara" > "$home/program.out" 2>&1 &
+  # shellcheck disable=SC2034 # read by the scripts that source this file
   PROGRAM_PID=$!
 }
 
@@ -91,9 +93,9 @@ program_movements() {
 
 # stop_process PID: TERM, then KILL after 10 s; never fails.
 stop_process() {
-  local pid="$1" i
+  local pid="$1" _
   kill -TERM "$pid" 2>/dev/null || return 0
-  for i in $(seq 100); do
+  for _ in $(seq 100); do
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
   done

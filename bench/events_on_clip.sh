@@ -16,7 +16,7 @@
 # steady the rows are from run to run.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-# shellcheck source=clip_lib.sh
+# shellcheck source-path=SCRIPTDIR source=clip_lib.sh
 source "$here/clip_lib.sh"
 
 seconds=100
