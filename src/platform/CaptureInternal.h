@@ -90,6 +90,7 @@ struct GrabberState {
     std::vector<uint8_t> last;
     MediaType lastType;
     bool haveLast = false;
+    bool lastTypeStale = true;  // the stream's type changed since lastType was set
 
     std::atomic<bool> bufferSamples{true};
     std::atomic<uint64_t> count{0};
@@ -103,6 +104,7 @@ struct GrabberState {
         streamCaps.reset();
         pending.clear();
     }
+    MediaType streamType;  // learned once per caps, so no frame builds its own
     GstVideoInfo videoInfo{};
     bool streamIsVideo = false;
     int streamBits = 0;
@@ -112,7 +114,9 @@ struct GrabberState {
 struct RendererState {
     mutable std::mutex mutex;
     GstPtr<GstSample> sample;  // newest, not yet turned into a frame
-    std::shared_ptr<const VideoFrame> frame;
+    std::shared_ptr<VideoFrame> frame;
+    // The frame before, reused once its readers let go of it.
+    std::shared_ptr<VideoFrame> spare;
     uint64_t sequence = 0;
     std::atomic<uint64_t> delivered{0};
     bool inStream = false;

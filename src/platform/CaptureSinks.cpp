@@ -75,6 +75,7 @@ void VideoWindowRenderer::Clear() {
     std::lock_guard lock(state_->mutex);
     state_->sample.reset();
     state_->frame.reset();
+    state_->spare.reset();
 }
 
 namespace detail {
@@ -88,7 +89,9 @@ void RendererState::MaterializeLocked() {
     if (!caps || !buffer || !gst_video_info_from_caps(&info, caps)) return;
     GstVideoFrame mapped;
     if (!gst_video_frame_map(&mapped, &info, buffer, GST_MAP_READ)) return;
-    auto out = std::make_shared<VideoFrame>();
+    // Readers hold frames only by these pointers, and only take them under
+    // the lock: a spare nobody else holds can be written over.
+    std::shared_ptr<VideoFrame> out = spare && spare.use_count() == 1 ? std::move(spare) : std::make_shared<VideoFrame>();
     out->Width = GST_VIDEO_FRAME_WIDTH(&mapped);
     out->Height = GST_VIDEO_FRAME_HEIGHT(&mapped);
     out->Stride = out->Width * 4;
@@ -100,6 +103,7 @@ void RendererState::MaterializeLocked() {
         std::memcpy(out->Pixels.data() + size_t(y) * size_t(out->Stride), src + ptrdiff_t(y) * srcStride,
                     size_t(out->Stride));
     gst_video_frame_unmap(&mapped);
+    spare = std::move(frame);
     frame = std::move(out);
 }
 
@@ -130,6 +134,11 @@ bool LearnCaps(GrabberState& g, GstCaps* caps) {
         g.pending.reserve(2 * g.chunkBytes);
     }
     g.streamCaps = GstPtr<GstCaps>::Ref(caps);
+    g.streamType = *type;
+    {
+        std::lock_guard lock(g.sampleMutex);
+        g.lastTypeStale = true;
+    }
     std::lock_guard lock(g.formatMutex);
     g.connected = std::move(type);
     return true;
@@ -156,7 +165,7 @@ bool VideoToDib(GrabberState& g, GstBuffer* buffer) {
 }
 
 // The sample in g.work to the callback, keeping a copy of it.
-void Hand(GrabberState& g, GstCaps* caps) {
+void Hand(GrabberState& g) {
     const uint8_t* data = g.work.data();
     size_t length = g.work.size();
     if (g.bufferSamples) {
@@ -164,7 +173,8 @@ void Hand(GrabberState& g, GstCaps* caps) {
         // Only this thread writes `last`, so reading it below without the lock is safe.
         std::lock_guard lock(g.sampleMutex);
         std::swap(g.work, g.last);
-        g.lastType = *MediaTypeFromCaps(caps);
+        if (g.lastTypeStale) g.lastType = g.streamType;
+        g.lastTypeStale = false;
         g.haveLast = true;
         data = g.last.data();
         length = g.last.size();
@@ -177,7 +187,7 @@ void Hand(GrabberState& g, GstCaps* caps) {
 // Sound goes out in half seconds whatever the device's own period: the
 // noise detector measures at most four buffers a second, so the 10 ms
 // buffers of real sources would leave most of the sound unheard.
-void HandSound(GrabberState& g, GstCaps* caps, GstBuffer* buffer) {
+void HandSound(GrabberState& g, GstBuffer* buffer) {
     GstMapInfo map;
     if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) return;
     g.pending.insert(g.pending.end(), map.data, map.data + map.size);
@@ -186,7 +196,7 @@ void HandSound(GrabberState& g, GstCaps* caps, GstBuffer* buffer) {
     while (g.pending.size() - used >= g.chunkBytes) {
         g.work.assign(g.pending.begin() + ptrdiff_t(used), g.pending.begin() + ptrdiff_t(used + g.chunkBytes));
         used += g.chunkBytes;
-        Hand(g, caps);
+        Hand(g);
     }
     g.pending.erase(g.pending.begin(), g.pending.begin() + ptrdiff_t(used));
 }
@@ -198,10 +208,10 @@ void DeliverToGrabber(GrabberState& g, GstSample* sample) {
     GstBuffer* buffer = gst_sample_get_buffer(sample);
     if (!caps || !buffer || !LearnCaps(g, caps)) return;
     if (!g.streamIsVideo) {
-        HandSound(g, caps, buffer);
+        HandSound(g, buffer);
         return;
     }
-    if (VideoToDib(g, buffer)) Hand(g, caps);
+    if (VideoToDib(g, buffer)) Hand(g);
 }
 
 }  // namespace detail

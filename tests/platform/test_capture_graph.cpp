@@ -4,6 +4,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "AllocationCounter.h"
 #include "CaptureTestSupport.h"
 #include "platform/MediaTypeUtil.h"
 #include "platform/TestDevices.h"
@@ -220,6 +221,38 @@ TEST_F(CaptureGraphRun, AFrameLargerThanTheWindowReachesItScaledDownAndTheGrabbe
     ASSERT_TRUE(rig.videoGrabber->GetCurrentBuffer(dib));
     EXPECT_EQ(dib.size(), size_t(640 * 480 * 3));
     rig.graph.Stop();
+}
+
+// A day of frames must not mean a day of allocations: once the stream runs,
+// the grabber and the window reuse their buffers and the frame's type.
+TEST_F(CaptureGraphRun, RunningFramesAllocateNothingInTheGrabberOrTheWindow) {
+    Rig rig;
+    rig.Camera(TestCameraName, MakeRgbVideoType(SubType::RGB24, 320, 240), true);
+    std::atomic<int> calls{0};
+    rig.videoGrabber->SetCallback([&](const uint8_t*, size_t) { ++calls; });
+    ASSERT_TRUE(rig.graph.Run()) << rig.graph.LastError();
+    // What the main window does: poll the newest picture, keep it until the next.
+    std::shared_ptr<const VideoFrame> shown;
+    auto pollUntil = [&](int frames) {
+        const int until = calls + frames;
+        while (calls < until) {
+            if (auto newest = rig.window->NewestFrame(); newest && newest != shown) shown = std::move(newest);
+            SleepMs(20);
+        }
+    };
+    pollUntil(10);
+    const uint64_t windowBefore = rig.window->FramesDelivered();
+    uint64_t allocations = 0;
+    {
+        testsupport::AllocationCounter counter;
+        pollUntil(30);
+        allocations = counter.Count();
+    }
+    const uint64_t windowFrames = rig.window->FramesDelivered() - windowBefore;
+    rig.graph.Stop();
+    EXPECT_GE(windowFrames, 10u);
+    // Not one per frame (30 grabbed, over 10 shown); a stray one is not the rule.
+    EXPECT_LT(allocations, 5u) << allocations << " allocations over 30 frames";
 }
 
 TEST_F(CaptureGraphRun, WindowFramesAreTopDownWhereGrabberFramesAreBottomUp) {
