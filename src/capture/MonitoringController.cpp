@@ -2,6 +2,7 @@
 
 #include "core/Globali.h"
 #include "platform/DateTime.h"
+#include "platform/Tick.h"
 #include "platform/UniqueFile.h"
 
 #include <cerrno>
@@ -13,6 +14,10 @@
 namespace capture {
 
 namespace {
+
+// How early a frame may pass the grabber's gate: enough for its conversion,
+// so the frame the detector analyses is the one it would take from all.
+constexpr uint32_t kFrameLeadMs = 40;
 
 int StoredOrFirst(const std::vector<DeviceEntry>& devices, const std::string& stored) {
     if (devices.empty()) return -1;
@@ -139,6 +144,8 @@ void MonitoringController::BuildCaptureGraph(bool video, bool audio, GraphMode m
             VideoDetector* detector = &c_.videoDetector;
             c_.VideoSampleGrabber->SetCallback(
                 [detector](const uint8_t* data, size_t length) { detector->VideoSampleGrabberBuffer(data, length); });
+            c_.VideoSampleGrabber->SetFrameGate(
+                [detector] { return detector->WantsFrame(platform::timeGetTime(), kFrameLeadMs); });
         }
         c_.FilterGraph.Deactivate();
         c_.VideoSourceFilter->SetDevice(c_.VideoDeviceInfos[c_.VideoDevices[videoDevice].index]);
@@ -224,6 +231,7 @@ void MonitoringController::DetachDetectors() {
     IdleDetector(Medium::Video);
     IdleDetector(Medium::Audio);
     c_.VideoSampleGrabber->SetCallback(nullptr);
+    c_.VideoSampleGrabber->SetFrameGate(nullptr);
     c_.AudioSampleGrabber->SetCallback(nullptr);
     c_.EventCounters.DiscardPending();
 }

@@ -173,6 +173,22 @@ void VideoDetector::VideoSampleGrabberBuffer(const uint8_t* data, size_t length)
     Busy.store(0);
 }
 
+bool VideoDetector::WantsFrame(uint32_t now, uint32_t leadMs) const {
+    const uint32_t arrival = now + leadMs;
+    switch (State.load()) {
+    case CheckFormat:
+        return true;
+    case WarmUp:
+        return After(arrival, Stamp.load(std::memory_order_relaxed));
+    case Calibrating:
+    case Verifying:
+    case Monitoring:
+        return After(arrival, Stamp.load(std::memory_order_relaxed) + kSpacingMs);
+    default:
+        return false;
+    }
+}
+
 bool VideoDetector::CheckFormatStep(uint32_t now) {
     BitsPerPixel = 0;
     VideoFrameFormat format;

@@ -100,6 +100,13 @@ public:
     // skipped.
     void VideoSampleGrabberBuffer(const uint8_t* data, size_t length);
 
+    // Whether a frame arriving up to `leadMs` after `now` could be analysed
+    // or move the state on. Every other frame costs the callback only a
+    // tick, so the capture layer may drop it before converting it; the lead
+    // covers the conversion, so the frame analysed is the one it would have
+    // been. Any thread.
+    bool WantsFrame(uint32_t now, uint32_t leadMs) const;
+
     // The frame ring: Capacity reduced frames of FrameBytes each.
     std::unique_ptr<uint8_t[]> Ring;
     int32_t RingBytes = 0;

@@ -187,9 +187,17 @@ public:
     // will start. An empty function detaches.
     void SetCallback(BufferCallback callback);
 
-    // Sample buffering (on by default): keep a copy of the last sample.
+    // Video: asked on the streaming thread before a frame is converted. A
+    // frame it refuses is neither converted nor handed to the callback, yet
+    // stays the newest frame for GetCurrentBuffer. Empty takes every frame
+    // (the default). Swapped like the callback.
+    using FrameGate = std::function<bool()>;
+    void SetFrameGate(FrameGate gate);
+
+    // Sample buffering (on by default): keep the last sample.
     void SetBufferSamples(bool on);
-    // The last sample and its type; false when there is none. Any thread.
+    // The newest sample and its type, converted now if the gate let it pass
+    // unconverted; false when there is none (nothing converted yet). Any thread.
     bool GetCurrentBuffer(std::vector<uint8_t>& bytes, MediaType* type = nullptr) const;
 
     // Samples delivered since construction. Any thread.

@@ -81,6 +81,7 @@ struct GrabberState {
     // The grabber's own lock: held while the callback runs and while it is swapped.
     std::mutex callbackMutex;
     SampleGrabber::BufferCallback callback;
+    SampleGrabber::FrameGate gate;
 
     mutable std::mutex formatMutex;
     MediaType mediaType;
@@ -91,6 +92,10 @@ struct GrabberState {
     MediaType lastType;
     bool haveLast = false;
     bool lastTypeStale = true;  // the stream's type changed since lastType was set
+    GstVideoInfo lastInfo{};    // the layout `last` was converted to
+    // The newest frame, when the gate let it pass unconverted, and its layout.
+    GstPtr<GstBuffer> newestRaw;
+    GstVideoInfo newestRawInfo{};
 
     std::atomic<bool> bufferSamples{true};
     std::atomic<uint64_t> count{0};
@@ -102,10 +107,13 @@ struct GrabberState {
     size_t chunkBytes = 0;         // half a second of the stream's sound
     void ResetStream() {
         streamCaps.reset();
+        rawCaps.reset();
         pending.clear();
     }
     MediaType streamType;  // learned once per caps, so no frame builds its own
     GstVideoInfo videoInfo{};
+    GstPtr<GstCaps> rawCaps;  // the unconverted frames' caps, and their layout
+    GstVideoInfo rawInfo{};
     bool streamIsVideo = false;
     int streamBits = 0;
     std::vector<uint8_t> work;
@@ -127,6 +135,11 @@ struct RendererState {
 
 // Streaming thread of the grabber's branch: one sample to the grabber.
 void DeliverToGrabber(GrabberState& grabber, GstSample* sample);
+// Streaming thread of the grabber's branch, before conversion: false when
+// the gate refuses the frame, which is then kept unconverted as the newest.
+bool GrabberTakesFrame(GrabberState& grabber, GstPad* pad, GstBuffer* buffer);
+// A frame of layout `from` as a DIB of layout `to` (the grabber's). Any thread.
+bool ConvertToDib(GstBuffer* raw, const GstVideoInfo& from, const GstVideoInfo& to, std::vector<uint8_t>& out);
 // Streaming thread of the window branch: the newest frame for the renderer.
 void DeliverToRenderer(RendererState& renderer, GstSample* sample);
 

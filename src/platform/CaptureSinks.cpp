@@ -45,14 +45,36 @@ void SampleGrabber::SetBufferSamples(bool on) {
     if (!on) {
         std::lock_guard lock(state_->sampleMutex);
         state_->haveLast = false;
+        state_->newestRaw.reset();
+    }
+}
+
+void SampleGrabber::SetFrameGate(FrameGate gate) {
+    FrameGate old;
+    {
+        std::lock_guard lock(state_->callbackMutex);
+        old = std::exchange(state_->gate, std::move(gate));
     }
 }
 
 bool SampleGrabber::GetCurrentBuffer(std::vector<uint8_t>& bytes, MediaType* type) const {
-    std::lock_guard lock(state_->sampleMutex);
-    if (!state_->haveLast) return false;
+    GstPtr<GstBuffer> raw;
+    GstVideoInfo from, to;
+    {
+        std::lock_guard lock(state_->sampleMutex);
+        if (!state_->haveLast) return false;
+        if (type) *type = state_->lastType;
+        if (!state_->newestRaw) {
+            bytes = state_->last;
+            return true;
+        }
+        raw = state_->newestRaw;
+        from = state_->newestRawInfo;
+        to = state_->lastInfo;
+    }
+    if (detail::ConvertToDib(raw.get(), from, to, bytes)) return true;
+    std::lock_guard lock(state_->sampleMutex);  // the converted frame before it, rather than none
     bytes = state_->last;
-    if (type) *type = state_->lastType;
     return true;
 }
 
@@ -138,6 +160,7 @@ bool LearnCaps(GrabberState& g, GstCaps* caps) {
     {
         std::lock_guard lock(g.sampleMutex);
         g.lastTypeStale = true;
+        if (g.streamIsVideo) g.lastInfo = g.videoInfo;
     }
     std::lock_guard lock(g.formatMutex);
     g.connected = std::move(type);
@@ -145,18 +168,19 @@ bool LearnCaps(GrabberState& g, GstCaps* caps) {
 }
 
 // The frame as a Windows DIB: rows bottom-up, each padded to 4 bytes.
-bool VideoToDib(GrabberState& g, GstBuffer* buffer) {
+bool FrameToDib(GstBuffer* buffer, const GstVideoInfo& info, std::vector<uint8_t>& out) {
     GstVideoFrame frame;
-    if (!gst_video_frame_map(&frame, &g.videoInfo, buffer, GST_MAP_READ)) return false;
+    if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) return false;
     const int width = GST_VIDEO_FRAME_WIDTH(&frame);
     const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
-    const size_t dibStride = DibStride(width, g.streamBits);
-    const size_t rowBytes = size_t(width) * size_t(g.streamBits / 8);
+    const int bits = int(GST_VIDEO_INFO_COMP_PSTRIDE(&info, 0)) * 8;
+    const size_t dibStride = DibStride(width, bits);
+    const size_t rowBytes = size_t(width) * size_t(bits / 8);
     const auto* src = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
     const int srcStride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-    g.work.resize(dibStride * size_t(height));
+    out.resize(dibStride * size_t(height));
     for (int y = 0; y < height; ++y) {
-        uint8_t* dst = g.work.data() + size_t(height - 1 - y) * dibStride;
+        uint8_t* dst = out.data() + size_t(height - 1 - y) * dibStride;
         std::memcpy(dst, src + ptrdiff_t(y) * srcStride, rowBytes);
         if (dibStride > rowBytes) std::memset(dst + rowBytes, 0, dibStride - rowBytes);
     }
@@ -173,6 +197,7 @@ void Hand(GrabberState& g) {
         // Only this thread writes `last`, so reading it below without the lock is safe.
         std::lock_guard lock(g.sampleMutex);
         std::swap(g.work, g.last);
+        g.newestRaw.reset();  // this one is newer
         if (g.lastTypeStale) g.lastType = g.streamType;
         g.lastTypeStale = false;
         g.haveLast = true;
@@ -211,7 +236,45 @@ void DeliverToGrabber(GrabberState& g, GstSample* sample) {
         HandSound(g, buffer);
         return;
     }
-    if (VideoToDib(g, buffer)) Hand(g);
+    if (FrameToDib(buffer, g.videoInfo, g.work)) Hand(g);
+}
+
+bool GrabberTakesFrame(GrabberState& g, GstPad* pad, GstBuffer* buffer) {
+    {
+        std::lock_guard lock(g.callbackMutex);
+        if (!g.gate || g.gate()) return true;
+    }
+    if (!g.bufferSamples) return false;
+    GstPtr<GstCaps> caps(gst_pad_get_current_caps(pad));
+    if (!caps) return false;
+    if (!g.rawCaps || !gst_caps_is_equal(g.rawCaps.get(), caps.get())) {
+        if (!gst_video_info_from_caps(&g.rawInfo, caps.get())) return false;
+        g.rawCaps = std::move(caps);
+    }
+    std::lock_guard lock(g.sampleMutex);
+    g.newestRaw = GstPtr<GstBuffer>::Ref(buffer);
+    g.newestRawInfo = g.rawInfo;
+    return false;
+}
+
+// Only for a photo or an e-mail: the frame a refusing gate left unconverted.
+bool ConvertToDib(GstBuffer* raw, const GstVideoInfo& from, const GstVideoInfo& to, std::vector<uint8_t>& out) {
+    GstVideoConverter* converter = gst_video_converter_new(const_cast<GstVideoInfo*>(&from),
+                                                           const_cast<GstVideoInfo*>(&to), nullptr);
+    if (!converter) return false;
+    GstPtr<GstBuffer> converted(gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&to), nullptr));
+    GstVideoFrame in, result;
+    bool ok = false;
+    if (gst_video_frame_map(&in, &from, raw, GST_MAP_READ)) {
+        if (gst_video_frame_map(&result, &to, converted.get(), GST_MAP_WRITE)) {
+            gst_video_converter_frame(converter, &in, &result);
+            gst_video_frame_unmap(&result);
+            ok = true;
+        }
+        gst_video_frame_unmap(&in);
+    }
+    gst_video_converter_free(converter);
+    return ok && FrameToDib(converted.get(), to, out);
 }
 
 }  // namespace detail

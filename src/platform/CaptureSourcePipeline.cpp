@@ -187,6 +187,14 @@ GstFlowReturn OnGrabberSample(GstAppSink* sink, gpointer data) {
     return GST_FLOW_OK;
 }
 
+// Streaming thread of the grabber's branch, before conversion.
+GstPadProbeReturn OnGrabberFrame(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    auto* ctx = static_cast<SinkContext*>(data);
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (!buffer || !ctx->source->delivering) return GST_PAD_PROBE_OK;
+    return GrabberTakesFrame(*ctx->grabber, pad, buffer) ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
+}
+
 GstFlowReturn OnRendererSample(GstAppSink* sink, gpointer data) {
     auto* ctx = static_cast<SinkContext*>(data);
     GstPtr<GstSample> sample(gst_app_sink_pull_sample(sink));
@@ -361,6 +369,11 @@ bool BuildGrabberBranch(SourceRuntime& rt, const SourcePlan& plan, GrabberState&
     }
     g_object_set(sink, "sync", TRUE, "enable-last-sample", FALSE, nullptr);
     AddSink(rt, sink, {nullptr, &grabber, nullptr, nullptr}, &OnGrabberSample);
+    if (rt.medium == MajorType::Video) {
+        // Frames the detector will not look at are never converted.
+        GstPtr<GstPad> pad(gst_element_get_static_pad(queue, "src"));
+        gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, OnGrabberFrame, rt.sinks.back().get(), nullptr);
+    }
     if (!gst_element_link_many(tee, queue, convert, scale, filter, sink, nullptr)) {
         rt.Fail("cannot deliver " + DescribeMediaType(connected));
         return false;

@@ -262,7 +262,7 @@ TEST_F(MonitoringControllerTest, RecordingWritesAnAviAndPutsMonitoringBack) {
     EXPECT_GE(c.videoDetector.State.load(), before);  // restored, not left Idle
     EXPECT_TRUE(m.GraphRunning());
     const uint64_t samples = c.VideoSampleGrabber->SampleCount();
-    ASSERT_TRUE(WaitUntil([&] { return c.VideoSampleGrabber->SampleCount() > samples + 10; }));
+    ASSERT_TRUE(WaitUntil([&] { return c.VideoSampleGrabber->SampleCount() > samples + 3; }, 8000));
 
     m.PauseDetectors();
     EXPECT_EQ(c.videoDetector.State.load(), capture::Idle);

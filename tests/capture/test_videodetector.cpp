@@ -350,6 +350,51 @@ TEST_F(Monitored, HalfRingHitReanalysesAfter75ms) {
     EXPECT_EQ(det.Current, current + 2);
 }
 
+// The capture layer drops what the gate refuses before converting it: a
+// refused frame must be one the detector would have passed over, at every
+// spacing, the quick 75 ms one after a half-ring hit included.
+TEST_F(Monitored, FramesTheGateRefusesWouldNotHaveBeenAnalysed) {
+    const Frame moved = Block(30, 20, 5);
+    const uint32_t gaps[] = {66, 67, 66, 10, 250, 1, 75, 33};
+    int refused = 0, analysed = 0;
+    for (int i = 0; i < 400; ++i) {
+        platform::AdvanceTickForTests(gaps[i % 8]);
+        const bool wanted = det.WantsFrame(platform::timeGetTime(), 0);
+        const int current = det.Current;
+        const uint8_t state = det.State;
+        const Frame& f = (i / 20) % 3 == 1 ? moved : base;
+        det.VideoSampleGrabberBuffer(f.bytes.data(), f.bytes.size());
+        const bool changed = det.Current != current || det.State != state;
+        if (!wanted) {
+            ++refused;
+            EXPECT_FALSE(changed) << "frame " << i;
+        }
+        analysed += changed;
+    }
+    EXPECT_GT(refused, 200);
+    EXPECT_GT(analysed, 50);
+    // A lead lets a frame through that early, never later.
+    const uint32_t due = det.Stamp.load() + 250;
+    EXPECT_FALSE(det.WantsFrame(due - 40, 39));
+    EXPECT_TRUE(det.WantsFrame(due - 40, 41));
+}
+
+TEST_F(VideoDetectorTest, OnlyAWorkingDetectorWantsFrames) {
+    Frame f(320, 240, 24);
+    const uint32_t now = platform::timeGetTime();
+    EXPECT_FALSE(det.WantsFrame(now, 1000));  // idle
+    Start(VideoInfo(320, 240, 24));
+    EXPECT_TRUE(det.WantsFrame(now, 0));  // the format check takes the first
+    settings.AttesaPerCalibrazioneVideo = 3;
+    Start(VideoInfo(320, 240, 24));
+    Feed(f, 0);
+    ASSERT_EQ(det.State, capture::WarmUp);
+    EXPECT_FALSE(det.WantsFrame(platform::timeGetTime() + 2999, 0));
+    EXPECT_TRUE(det.WantsFrame(platform::timeGetTime() + 3001, 0));
+    det.Pause();
+    EXPECT_FALSE(det.WantsFrame(platform::timeGetTime() + 100000, 0));
+}
+
 TEST_F(Monitored, BorderSamplesHaveFewerVotes) {
     Frame all(320, 240, 24, 200);
     // Whole picture changed: corner 6 votes, its neighbour 8, the next 10.
