@@ -15,9 +15,6 @@ namespace capture {
 
 namespace {
 
-// How early a frame may pass the grabber's gate: enough for its conversion,
-// so the frame the detector analyses is the one it would take from all.
-constexpr uint32_t kFrameLeadMs = 40;
 
 int StoredOrFirst(const std::vector<DeviceEntry>& devices, const std::string& stored) {
     if (devices.empty()) return -1;
@@ -145,7 +142,7 @@ void MonitoringController::BuildCaptureGraph(bool video, bool audio, GraphMode m
             c_.VideoSampleGrabber->SetCallback(
                 [detector](const uint8_t* data, size_t length) { detector->VideoSampleGrabberBuffer(data, length); });
             c_.VideoSampleGrabber->SetFrameGate(
-                [detector] { return detector->WantsFrame(platform::timeGetTime(), kFrameLeadMs); });
+                [detector](uint32_t leadMs) { return detector->WantsFrame(platform::timeGetTime(), leadMs); });
         }
         c_.FilterGraph.Deactivate();
         c_.VideoSourceFilter->SetDevice(c_.VideoDeviceInfos[c_.VideoDevices[videoDevice].index]);

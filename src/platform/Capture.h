@@ -187,11 +187,12 @@ public:
     // will start. An empty function detaches.
     void SetCallback(BufferCallback callback);
 
-    // Video: asked on the streaming thread before a frame is converted. A
+    // Video: asked on the streaming thread before a frame is converted,
+    // with how long a frame has lately taken from there to the callback. A
     // frame it refuses is neither converted nor handed to the callback, yet
     // stays the newest frame for GetCurrentBuffer. Empty takes every frame
     // (the default). Swapped like the callback.
-    using FrameGate = std::function<bool()>;
+    using FrameGate = std::function<bool(uint32_t leadMs)>;
     void SetFrameGate(FrameGate gate);
 
     // Sample buffering (on by default): keep the last sample.

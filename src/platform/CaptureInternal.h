@@ -82,6 +82,12 @@ struct GrabberState {
     std::mutex callbackMutex;
     SampleGrabber::BufferCallback callback;
     SampleGrabber::FrameGate gate;
+    // Streaming thread: when the last frame passed the gate, and how long
+    // frames lately took from there to the callback (conversion, the sink's
+    // wait for its time), decaying slowly.
+    uint32_t passedAtMs = 0;
+    bool passedPending = false;
+    uint32_t leadMs = 0;
 
     mutable std::mutex formatMutex;
     MediaType mediaType;

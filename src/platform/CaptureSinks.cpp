@@ -8,6 +8,7 @@
 
 #include "platform/CaptureInternal.h"
 #include "platform/MediaTypeUtil.h"
+#include "platform/Tick.h"
 
 namespace platform {
 
@@ -101,6 +102,8 @@ void VideoWindowRenderer::Clear() {
 }
 
 namespace detail {
+
+constexpr uint32_t kGateMarginMs = 20;
 
 void RendererState::MaterializeLocked() {
     if (!sample) return;
@@ -205,6 +208,11 @@ void Hand(GrabberState& g) {
         length = g.last.size();
     }
     std::lock_guard lock(g.callbackMutex);
+    if (g.passedPending) {
+        const uint32_t took = timeGetTime() - g.passedAtMs;
+        g.leadMs = std::max(took, g.leadMs - g.leadMs / 16);
+        g.passedPending = false;
+    }
     g.count.fetch_add(1);
     if (g.callback) g.callback(data, length);
 }
@@ -242,7 +250,12 @@ void DeliverToGrabber(GrabberState& g, GstSample* sample) {
 bool GrabberTakesFrame(GrabberState& g, GstPad* pad, GstBuffer* buffer) {
     {
         std::lock_guard lock(g.callbackMutex);
-        if (!g.gate || g.gate()) return true;
+        // A margin over the measured way, for the frame that takes longer.
+        if (!g.gate || g.gate(g.leadMs + kGateMarginMs)) {
+            g.passedAtMs = timeGetTime();
+            g.passedPending = true;
+            return true;
+        }
     }
     if (!g.bufferSamples) return false;
     GstPtr<GstCaps> caps(gst_pad_get_current_caps(pad));

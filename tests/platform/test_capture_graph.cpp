@@ -233,7 +233,7 @@ TEST_F(CaptureGraphRun, RefusedFramesAreNotConvertedYetAPhotoGetsTheNewest) {
     std::atomic<int> calls{0};
     std::atomic<bool> open{true};
     rig.videoGrabber->SetCallback([&](const uint8_t*, size_t) { ++calls; });
-    rig.videoGrabber->SetFrameGate([&] { return open.load(); });
+    rig.videoGrabber->SetFrameGate([&](uint32_t) { return open.load(); });
     ASSERT_TRUE(rig.graph.Run()) << rig.graph.LastError();
     ASSERT_TRUE(WaitUntil([&] { return calls >= 3; }));
     open = false;
