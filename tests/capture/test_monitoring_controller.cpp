@@ -291,7 +291,8 @@ TEST_F(MonitoringControllerTest, RecordingWritesAnAviAndPutsMonitoringBack) {
 // Records for a moment and puts the monitoring back, as the window's timer does.
 void RecordBriefly(MonitoringController& m, std::string& name) {
     ASSERT_TRUE(m.StartRecording(name));
-    SleepMs(300);
+    // Some frames in the file, however slow the machine (the sanitizers).
+    ASSERT_TRUE(WaitUntil([&] { return testsupport::ReadFile(name).size() > 20000; }, 10000));
     m.PauseDetectors();
     m.EndRecording();
     m.ReconnectMonitoring();
