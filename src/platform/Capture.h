@@ -235,6 +235,11 @@ public:
     // Any thread: frames received since construction.
     uint64_t FramesDelivered() const;
     void Clear();
+    // Called, on a streaming thread or the clearing one, whenever
+    // NewestFrame would answer something new; it must only post a note to
+    // its own thread. Replacing it waits for a call in progress. Any thread.
+    using FrameNotice = std::function<void()>;
+    void SetFrameNotice(FrameNotice notice);
 
 private:
     friend struct detail::GraphImpl;

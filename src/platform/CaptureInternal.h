@@ -12,6 +12,7 @@
 
 #include "platform/Capture.h"
 #include "platform/GstPtr.h"
+#include "platform/JpegDecoder.h"
 #include "platform/MediaType.h"
 
 namespace platform {
@@ -99,9 +100,10 @@ struct GrabberState {
     bool haveLast = false;
     bool lastTypeStale = true;  // the stream's type changed since lastType was set
     GstVideoInfo lastInfo{};    // the layout `last` was converted to
-    // The newest frame, when the gate let it pass unconverted, and its layout.
+    // The newest frame, when the gate let it pass unconverted (raw or
+    // still compressed), and its caps.
     GstPtr<GstBuffer> newestRaw;
-    GstVideoInfo newestRawInfo{};
+    GstPtr<GstCaps> newestRawCaps;
 
     std::atomic<bool> bufferSamples{true};
     std::atomic<uint64_t> count{0};
@@ -113,17 +115,22 @@ struct GrabberState {
     size_t chunkBytes = 0;         // half a second of the stream's sound
     void ResetStream() {
         streamCaps.reset();
-        rawCaps.reset();
         pending.clear();
     }
     MediaType streamType;  // learned once per caps, so no frame builds its own
     GstVideoInfo videoInfo{};
-    GstPtr<GstCaps> rawCaps;  // the unconverted frames' caps, and their layout
-    GstVideoInfo rawInfo{};
     bool streamIsVideo = false;
     int streamBits = 0;
     std::vector<uint8_t> work;
+    // Set when the branch is built: JPEG frames come whole and are decoded
+    // here, straight into the delivered layout.
+    std::optional<JpegDecoder::Pixels> jpegPixels;
+    JpegDecoder jpeg;
 };
+
+// The video window shows at most this size: a larger frame is scaled down
+// before it is converted, or decoded small when it comes as JPEG.
+constexpr int kPreviewWidth = 320, kPreviewHeight = 240;
 
 struct RendererState {
     mutable std::mutex mutex;
@@ -134,18 +141,21 @@ struct RendererState {
     uint64_t sequence = 0;
     std::atomic<uint64_t> delivered{0};
     bool inStream = false;
+    JpegDecoder jpeg;  // for frames that come as JPEG, decoded only when shown
+    VideoWindowRenderer::FrameNotice notice;
 
     // Turns a pending sample into `frame`. Caller holds mutex.
     void MaterializeLocked();
 };
 
 // Streaming thread of the grabber's branch: one sample to the grabber.
-void DeliverToGrabber(GrabberState& grabber, GstSample* sample);
+// False when a frame is of another size than the connected type.
+bool DeliverToGrabber(GrabberState& grabber, GstSample* sample);
 // Streaming thread of the grabber's branch, before conversion: false when
 // the gate refuses the frame, which is then kept unconverted as the newest.
 bool GrabberTakesFrame(GrabberState& grabber, GstPad* pad, GstBuffer* buffer);
-// A frame of layout `from` as a DIB of layout `to` (the grabber's). Any thread.
-bool ConvertToDib(GstBuffer* raw, const GstVideoInfo& from, const GstVideoInfo& to, std::vector<uint8_t>& out);
+// A frame with caps `from`, raw or compressed, as a DIB of layout `to` (the grabber's). Any thread.
+bool ConvertToDib(GstBuffer* frame, GstCaps* from, const GstVideoInfo& to, std::vector<uint8_t>& out);
 // Streaming thread of the window branch: the newest frame for the renderer.
 void DeliverToRenderer(RendererState& renderer, GstSample* sample);
 

@@ -62,7 +62,7 @@ public:
 struct DynamicLink {
     GstElement* bin;     // where extra sinks for unused streams go
     GstElement* target;  // the element the first matching pad feeds
-    const char* prefix;  // "video/" or "audio/"
+    const char* prefix;  // "video/" (images too) or "audio/"
     std::atomic<bool> linked{false};
 };
 
@@ -125,6 +125,9 @@ struct SourceRuntime {
     GstPtr<GstElement> pipeline;
     GstPtr<GstBus> bus;
     std::atomic<bool> delivering{true};
+    // The tee carries frames still compressed as JPEG: each branch decodes
+    // only the frames it keeps. Set by the head, before the branches.
+    bool jpegAtTee = false;
 
     // This source's own health, written by its streaming threads.
     std::atomic<bool> failed{false};

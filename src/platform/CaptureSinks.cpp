@@ -60,7 +60,8 @@ void SampleGrabber::SetFrameGate(FrameGate gate) {
 
 bool SampleGrabber::GetCurrentBuffer(std::vector<uint8_t>& bytes, MediaType* type) const {
     GstPtr<GstBuffer> raw;
-    GstVideoInfo from, to;
+    GstPtr<GstCaps> rawCaps;
+    GstVideoInfo to;
     {
         std::lock_guard lock(state_->sampleMutex);
         if (!state_->haveLast) return false;
@@ -70,10 +71,10 @@ bool SampleGrabber::GetCurrentBuffer(std::vector<uint8_t>& bytes, MediaType* typ
             return true;
         }
         raw = state_->newestRaw;
-        from = state_->newestRawInfo;
+        rawCaps = state_->newestRawCaps;
         to = state_->lastInfo;
     }
-    if (detail::ConvertToDib(raw.get(), from, to, bytes)) return true;
+    if (detail::ConvertToDib(raw.get(), rawCaps.get(), to, bytes)) return true;
     std::lock_guard lock(state_->sampleMutex);  // the converted frame before it, rather than none
     bytes = state_->last;
     return true;
@@ -99,35 +100,69 @@ void VideoWindowRenderer::Clear() {
     state_->sample.reset();
     state_->frame.reset();
     state_->spare.reset();
+    if (state_->notice) state_->notice();
+}
+
+void VideoWindowRenderer::SetFrameNotice(FrameNotice notice) {
+    FrameNotice old;
+    {
+        std::lock_guard lock(state_->mutex);
+        old = std::exchange(state_->notice, std::move(notice));
+    }
 }
 
 namespace detail {
 
 constexpr uint32_t kGateMarginMs = 20;
 
+namespace {
+
+bool IsJpeg(GstCaps* caps) { return gst_structure_has_name(gst_caps_get_structure(caps, 0), "image/jpeg"); }
+
+// Raw BGRx frame rows into `out`.
+bool CopyBgrx(GstBuffer* buffer, GstCaps* caps, VideoFrame& out) {
+    GstVideoInfo info;
+    if (!gst_video_info_from_caps(&info, caps)) return false;
+    GstVideoFrame mapped;
+    if (!gst_video_frame_map(&mapped, &info, buffer, GST_MAP_READ)) return false;
+    out.Width = GST_VIDEO_FRAME_WIDTH(&mapped);
+    out.Height = GST_VIDEO_FRAME_HEIGHT(&mapped);
+    out.Stride = out.Width * 4;
+    out.Pixels.resize(size_t(out.Stride) * size_t(out.Height));
+    const auto* src = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&mapped, 0));
+    const int srcStride = GST_VIDEO_FRAME_PLANE_STRIDE(&mapped, 0);
+    for (int y = 0; y < out.Height; ++y)
+        std::memcpy(out.Pixels.data() + size_t(y) * size_t(out.Stride), src + ptrdiff_t(y) * srcStride,
+                    size_t(out.Stride));
+    gst_video_frame_unmap(&mapped);
+    return true;
+}
+
+bool DecodeBgrx(JpegDecoder& decoder, GstBuffer* buffer, VideoFrame& out) {
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) return false;
+    const bool ok = decoder.Decode(map.data, map.size, {JpegDecoder::Pixels::Bgrx, false, kPreviewWidth, kPreviewHeight},
+                                   out.Pixels, out.Width, out.Height, out.Stride);
+    gst_buffer_unmap(buffer, &map);
+    return ok;
+}
+
+}  // namespace
+
 void RendererState::MaterializeLocked() {
     if (!sample) return;
     GstPtr<GstSample> pending = std::move(sample);
     GstCaps* caps = gst_sample_get_caps(pending.get());
     GstBuffer* buffer = gst_sample_get_buffer(pending.get());
-    GstVideoInfo info;
-    if (!caps || !buffer || !gst_video_info_from_caps(&info, caps)) return;
-    GstVideoFrame mapped;
-    if (!gst_video_frame_map(&mapped, &info, buffer, GST_MAP_READ)) return;
+    if (!caps || !buffer || gst_caps_get_size(caps) == 0) return;
     // Readers hold frames only by these pointers, and only take them under
     // the lock: a spare nobody else holds can be written over.
     std::shared_ptr<VideoFrame> out = spare && spare.use_count() == 1 ? std::move(spare) : std::make_shared<VideoFrame>();
-    out->Width = GST_VIDEO_FRAME_WIDTH(&mapped);
-    out->Height = GST_VIDEO_FRAME_HEIGHT(&mapped);
-    out->Stride = out->Width * 4;
+    if (!(IsJpeg(caps) ? DecodeBgrx(jpeg, buffer, *out) : CopyBgrx(buffer, caps, *out))) {
+        spare = std::move(out);
+        return;
+    }
     out->Sequence = sequence;
-    out->Pixels.resize(size_t(out->Stride) * size_t(out->Height));
-    const auto* src = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&mapped, 0));
-    const int srcStride = GST_VIDEO_FRAME_PLANE_STRIDE(&mapped, 0);
-    for (int y = 0; y < out->Height; ++y)
-        std::memcpy(out->Pixels.data() + size_t(y) * size_t(out->Stride), src + ptrdiff_t(y) * srcStride,
-                    size_t(out->Stride));
-    gst_video_frame_unmap(&mapped);
     spare = std::move(frame);
     frame = std::move(out);
 }
@@ -137,18 +172,36 @@ void DeliverToRenderer(RendererState& renderer, GstSample* sample) {
     renderer.sample = GstPtr<GstSample>::Ref(sample);
     ++renderer.sequence;
     renderer.delivered.fetch_add(1);
+    if (renderer.notice) renderer.notice();
 }
 
 namespace {
 
+// The layout of an RGB media type's frames.
+bool VideoInfoOf(const MediaType& type, GstVideoInfo& info) {
+    const auto vf = ReadVideoFormat(type);
+    const char* name = GstFormatForSubType(type.subtype);
+    if (!vf || !name) return false;
+    return gst_video_info_set_format(&info, gst_video_format_from_string(name), guint(vf->width),
+                                     guint(std::abs(vf->height)));
+}
+
 // Learns the stream's layout when its caps change. Streaming thread.
 bool LearnCaps(GrabberState& g, GstCaps* caps) {
     if (g.streamCaps && gst_caps_is_equal(g.streamCaps.get(), caps)) return true;
-    auto type = MediaTypeFromCaps(caps);
+    std::optional<MediaType> type;
+    if (g.jpegPixels && IsJpeg(caps)) {
+        std::lock_guard lock(g.formatMutex);
+        type = g.connected;  // what the frames are decoded to, as the branch was built
+    } else {
+        type = MediaTypeFromCaps(caps);
+    }
     if (!type) return false;
     g.streamIsVideo = type->majortype == MajorType::Video;
     if (g.streamIsVideo) {
-        if (!gst_video_info_from_caps(&g.videoInfo, caps)) return false;
+        if (!(g.jpegPixels && IsJpeg(caps) ? VideoInfoOf(*type, g.videoInfo)
+                                          : gst_video_info_from_caps(&g.videoInfo, caps)))
+            return false;
         g.streamBits = RgbBitCount(type->subtype);
     } else {
         GstAudioInfo info;
@@ -234,17 +287,37 @@ void HandSound(GrabberState& g, GstBuffer* buffer) {
     g.pending.erase(g.pending.begin(), g.pending.begin() + ptrdiff_t(used));
 }
 
+enum class Decoded { Frame, Broken, OtherSize };
+
+// A whole JPEG frame decoded as the connected type's DIB into g.work.
+Decoded DecodeToWork(GrabberState& g, GstBuffer* buffer) {
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) return Decoded::Broken;
+    int width = 0, height = 0, stride = 0;
+    const bool ok = g.jpeg.Decode(map.data, map.size, {*g.jpegPixels, true, 0, 0}, g.work, width, height, stride);
+    gst_buffer_unmap(buffer, &map);
+    if (!ok) return Decoded::Broken;  // cameras send one now and then; the next frame comes
+    const bool same = width == GST_VIDEO_INFO_WIDTH(&g.videoInfo) && height == GST_VIDEO_INFO_HEIGHT(&g.videoInfo);
+    return same ? Decoded::Frame : Decoded::OtherSize;
+}
+
 }  // namespace
 
-void DeliverToGrabber(GrabberState& g, GstSample* sample) {
+bool DeliverToGrabber(GrabberState& g, GstSample* sample) {
     GstCaps* caps = gst_sample_get_caps(sample);
     GstBuffer* buffer = gst_sample_get_buffer(sample);
-    if (!caps || !buffer || !LearnCaps(g, caps)) return;
+    if (!caps || !buffer || !LearnCaps(g, caps)) return true;
     if (!g.streamIsVideo) {
         HandSound(g, buffer);
-        return;
+        return true;
+    }
+    if (g.jpegPixels && IsJpeg(caps)) {
+        const Decoded decoded = DecodeToWork(g, buffer);
+        if (decoded == Decoded::Frame) Hand(g);
+        return decoded != Decoded::OtherSize;
     }
     if (FrameToDib(buffer, g.videoInfo, g.work)) Hand(g);
+    return true;
 }
 
 bool GrabberTakesFrame(GrabberState& g, GstPad* pad, GstBuffer* buffer) {
@@ -260,34 +333,22 @@ bool GrabberTakesFrame(GrabberState& g, GstPad* pad, GstBuffer* buffer) {
     if (!g.bufferSamples) return false;
     GstPtr<GstCaps> caps(gst_pad_get_current_caps(pad));
     if (!caps) return false;
-    if (!g.rawCaps || !gst_caps_is_equal(g.rawCaps.get(), caps.get())) {
-        if (!gst_video_info_from_caps(&g.rawInfo, caps.get())) return false;
-        g.rawCaps = std::move(caps);
-    }
     std::lock_guard lock(g.sampleMutex);
     g.newestRaw = GstPtr<GstBuffer>::Ref(buffer);
-    g.newestRawInfo = g.rawInfo;
+    g.newestRawCaps = std::move(caps);
     return false;
 }
 
-// Only for a photo or an e-mail: the frame a refusing gate left unconverted.
-bool ConvertToDib(GstBuffer* raw, const GstVideoInfo& from, const GstVideoInfo& to, std::vector<uint8_t>& out) {
-    GstVideoConverter* converter = gst_video_converter_new(const_cast<GstVideoInfo*>(&from),
-                                                           const_cast<GstVideoInfo*>(&to), nullptr);
-    if (!converter) return false;
-    GstPtr<GstBuffer> converted(gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&to), nullptr));
-    GstVideoFrame in, result;
-    bool ok = false;
-    if (gst_video_frame_map(&in, &from, raw, GST_MAP_READ)) {
-        if (gst_video_frame_map(&result, &to, converted.get(), GST_MAP_WRITE)) {
-            gst_video_converter_frame(converter, &in, &result);
-            gst_video_frame_unmap(&result);
-            ok = true;
-        }
-        gst_video_frame_unmap(&in);
-    }
-    gst_video_converter_free(converter);
-    return ok && FrameToDib(converted.get(), to, out);
+// Only for a photo or an e-mail: the frame a refusing gate left unconverted,
+// decoded first when it is still compressed.
+bool ConvertToDib(GstBuffer* frame, GstCaps* from, const GstVideoInfo& to, std::vector<uint8_t>& out) {
+    if (!frame || !from) return false;
+    GstPtr<GstCaps> toCaps(gst_video_info_to_caps(const_cast<GstVideoInfo*>(&to)));
+    GstPtr<GstSample> sample(gst_sample_new(frame, from, nullptr, nullptr));
+    GstPtr<GError> error;
+    GstPtr<GstSample> converted(gst_video_convert_sample(sample.get(), toCaps.get(), 2 * GST_SECOND, error.out()));
+    GstBuffer* buffer = converted ? gst_sample_get_buffer(converted.get()) : nullptr;
+    return buffer && FrameToDib(buffer, to, out);
 }
 
 }  // namespace detail

@@ -1,14 +1,15 @@
 // One source's pipeline: its head for each kind of device, the tee, the
 // monitoring branches and the recording feed, its bus and its health.
 //
-// head (device element, or app source fed from a test scene) -> decoding and
-// conversion -> tee, then per connection one branch off that tee:
-// video grabber  queue -> videoconvert -> videoscale -> caps -> appsink
-// video window   queue (leaky) -> videoconvert -> BGRx -> appsink (newest only)
+// head (device element, or app source fed from a test scene or a file) ->
+// decoding unless frames are JPEG -> tee, then per connection one branch:
+// video grabber  queue -> [gate] -> [jpegdec] -> videoconvert -> videoscale -> caps -> appsink
+// video window   queue (leaky) -> rate -> [jpegdec] -> videoscale -> videoconvert -> BGRx -> appsink
 // audio grabber  queue -> audioconvert -> audioresample -> caps -> appsink
-// recording      queue (leaky) -> rate -> conversion -> caps -> appsink, handed to the file's pipeline
-// The rate elements keep the file's frame and sample counts true to the
-// clock (AVI has no time stamps) when the leaky queue has to drop.
+// recording      queue (leaky) -> rate -> [jpegdec] -> conversion -> caps -> appsink, handed to the file's pipeline
+// JPEG frames decode on their own, so each branch decodes only what it
+// keeps. The rate elements keep the file's frame and sample counts true to
+// the clock (AVI has no time stamps) when the leaky queue has to drop.
 
 #include <gst/video/video.h>
 
@@ -149,7 +150,9 @@ void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
     if (!caps) caps.reset(gst_pad_query_caps(pad, nullptr));
     const char* name =
         caps && gst_caps_get_size(caps.get()) ? gst_structure_get_name(gst_caps_get_structure(caps.get(), 0)) : "";
-    if (g_str_has_prefix(name, link->prefix) && !link->linked.exchange(true)) {
+    const bool wanted = g_str_has_prefix(name, link->prefix) ||
+                        (g_str_equal(link->prefix, "video/") && g_str_has_prefix(name, "image/"));
+    if (wanted && !link->linked.exchange(true)) {
         GstPtr<GstPad> sinkPad(gst_element_get_static_pad(link->target, "sink"));
         if (gst_pad_link(pad, sinkPad.get()) == GST_PAD_LINK_OK) return;
     }
@@ -183,7 +186,10 @@ GstPadProbeReturn OnSourceData(GstPad*, GstPadProbeInfo*, gpointer data) {
 GstFlowReturn OnGrabberSample(GstAppSink* sink, gpointer data) {
     auto* ctx = static_cast<SinkContext*>(data);
     GstPtr<GstSample> sample(gst_app_sink_pull_sample(sink));
-    if (sample && ctx->source->delivering) DeliverToGrabber(*ctx->grabber, sample.get());
+    if (sample && ctx->source->delivering && !DeliverToGrabber(*ctx->grabber, sample.get())) {
+        ctx->source->Fail("the camera's frames are not of the chosen size");
+        return GST_FLOW_ERROR;
+    }
     return GST_FLOW_OK;
 }
 
@@ -257,26 +263,29 @@ GstElement* AddDeviceSource(SourceRuntime& rt, const DeviceHandle& dev) {
 
 bool BuildCameraHead(SourceRuntime& rt, const SourcePlan& plan, int w, int h, GstElement* tee) {
     GstElement* src = AddDeviceSource(rt, *plan.device);
-    if (!src) return false;
-    GstElement* nativeFilter = rt.Make("capsfilter");
-    GstElement* convert = rt.Make("videoconvert");
-    GstElement* scale = rt.Make("videoscale");
-    GstElement* sized = rt.Make("capsfilter");
-    if (!nativeFilter || !convert || !scale || !sized) return false;
+    GstElement* nativeFilter = src ? rt.Make("capsfilter") : nullptr;
+    if (!nativeFilter) return false;
     if (plan.native.caps) SetCaps(nativeFilter, plan.native.caps);
-    SetCaps(sized, RawVideoCaps(nullptr, w, h));
     bool ok = gst_element_link(src, nativeFilter);
     if (plan.native.decoder == NativeChoice::Decoder::Jpeg) {
-        GstElement* dec = rt.Make("jpegdec");
-        ok = ok && dec && gst_element_link_many(nativeFilter, dec, convert, nullptr);
-    } else if (plan.native.decoder == NativeChoice::Decoder::Any) {
-        GstElement* dec = rt.Make("decodebin");
-        ok = ok && dec && gst_element_link(nativeFilter, dec);
-        if (ok) LinkDecodebin(rt, rt.pipeline.get(), dec, convert, "video/");
+        // The native size is the entry's: nothing to convert before the branches.
+        rt.jpegAtTee = true;
+        ok = ok && gst_element_link(nativeFilter, tee);
     } else {
-        ok = ok && gst_element_link(nativeFilter, convert);
+        GstElement* convert = rt.Make("videoconvert");
+        GstElement* scale = rt.Make("videoscale");
+        GstElement* sized = rt.Make("capsfilter");
+        if (!convert || !scale || !sized) return false;
+        SetCaps(sized, RawVideoCaps(nullptr, w, h));
+        if (plan.native.decoder == NativeChoice::Decoder::Any) {
+            GstElement* dec = rt.Make("decodebin");
+            ok = ok && dec && gst_element_link(nativeFilter, dec);
+            if (ok) LinkDecodebin(rt, rt.pipeline.get(), dec, convert, "video/");
+        } else {
+            ok = ok && gst_element_link(nativeFilter, convert);
+        }
+        ok = ok && gst_element_link_many(convert, scale, sized, tee, nullptr);
     }
-    ok = ok && gst_element_link_many(convert, scale, sized, tee, nullptr);
     if (!ok) rt.Fail("cannot connect the camera's format");
     return ok;
 }
@@ -337,17 +346,34 @@ GstElement* BuildHead(SourceRuntime& rt, const SourcePlan& plan) {
     return (test ? BuildTestHead(rt, plan, tee) : BuildMicrophoneHead(rt, plan, *wfx, tee)) ? tee : nullptr;
 }
 
+namespace {
+
+// The branch's own decoder, when the tee carries JPEG. False (failure
+// reported) when it is needed and missing.
+bool AddDecoder(SourceRuntime& rt, std::vector<GstElement*>& chain) {
+    if (!rt.jpegAtTee) return true;
+    GstElement* dec = rt.Make("jpegdec");
+    if (!dec) return false;
+    chain.push_back(dec);
+    return true;
+}
+
+bool LinkChain(GstElement* tee, const std::vector<GstElement*>& chain) {
+    bool ok = gst_element_link(tee, chain.front());
+    for (size_t i = 0; ok && i + 1 < chain.size(); ++i) ok = gst_element_link(chain[i], chain[i + 1]);
+    return ok;
+}
+
+}  // namespace
+
 bool BuildGrabberBranch(SourceRuntime& rt, const SourcePlan& plan, GrabberState& grabber, const MediaType& want,
                         GstElement* tee) {
     grabber.ResetStream();
-    GstElement* queue = rt.Make("queue");
-    GstElement* convert = rt.Make(rt.medium == MajorType::Video ? "videoconvert" : "audioconvert");
-    GstElement* scale = rt.Make(rt.medium == MajorType::Video ? "videoscale" : "audioresample");
-    GstElement* filter = rt.Make("capsfilter");
-    GstElement* sink = rt.Make("appsink");
-    if (!queue || !convert || !scale || !filter || !sink) return false;
+    grabber.jpegPixels.reset();
+    const bool video = rt.medium == MajorType::Video;
+    GstPtr<GstCaps> caps;
     MediaType connected;
-    if (rt.medium == MajorType::Video) {
+    if (video) {
         auto sf = ReadVideoFormat(*plan.format);
         SubType sub = RgbBitCount(want.subtype) ? want.subtype : SubType::RGB24;
         int w = sf->width, h = std::abs(sf->height);
@@ -355,26 +381,47 @@ bool BuildGrabberBranch(SourceRuntime& rt, const SourcePlan& plan, GrabberState&
             w = wf->width;
             h = std::abs(wf->height);
         }
-        g_object_set(queue, "max-size-buffers", 5u, "max-size-bytes", 0u, "max-size-time", guint64(0), nullptr);
-        SetCaps(filter, RawVideoCaps(GstFormatForSubType(sub), w, h));
-        g_object_set(sink, "max-buffers", 2u, nullptr);
+        caps = RawVideoCaps(GstFormatForSubType(sub), w, h);
         connected = MakeRgbVideoType(sub, w, h, sf->avgTimePerFrame);
+        // A JPEG frame of the wanted size decodes straight into the DIB.
+        if (rt.jpegAtTee && (sub == SubType::RGB24 || sub == SubType::RGB32) && w == sf->width &&
+            h == std::abs(sf->height))
+            grabber.jpegPixels = sub == SubType::RGB24 ? JpegDecoder::Pixels::Bgr : JpegDecoder::Pixels::Bgrx;
     } else {
         auto wfx = ReadAudioFormat(want);
         if (!wfx || wfx->nSamplesPerSec == 0 || wfx->nChannels == 0) wfx = ReadAudioFormat(*plan.format);
         WAVEFORMATEX fmt = *wfx;
         if (fmt.wBitsPerSample != 8) fmt.wBitsPerSample = 16;
-        SetCaps(filter, PcmCaps(fmt));
+        caps = PcmCaps(fmt);
         connected = MakePcmAudioType(int(fmt.nSamplesPerSec), fmt.wBitsPerSample, fmt.nChannels);
+    }
+    GstElement* queue = rt.Make("queue");
+    std::vector<GstElement*> chain{queue};
+    if (!queue) return false;
+    if (!grabber.jpegPixels) {
+        if (video && !AddDecoder(rt, chain)) return false;
+        GstElement* convert = rt.Make(video ? "videoconvert" : "audioconvert");
+        GstElement* scale = rt.Make(video ? "videoscale" : "audioresample");
+        GstElement* filter = rt.Make("capsfilter");
+        if (!convert || !scale || !filter) return false;
+        SetCaps(filter, caps);
+        chain.insert(chain.end(), {convert, scale, filter});
+    }
+    GstElement* sink = rt.Make("appsink");
+    if (!sink) return false;
+    chain.push_back(sink);
+    if (video) {
+        g_object_set(queue, "max-size-buffers", 5u, "max-size-bytes", 0u, "max-size-time", guint64(0), nullptr);
+        g_object_set(sink, "max-buffers", 2u, nullptr);
     }
     g_object_set(sink, "sync", TRUE, "enable-last-sample", FALSE, nullptr);
     AddSink(rt, sink, {nullptr, &grabber, nullptr, nullptr}, &OnGrabberSample);
-    if (rt.medium == MajorType::Video) {
+    if (video) {
         // Frames the detector will not look at are never converted.
         GstPtr<GstPad> pad(gst_element_get_static_pad(queue, "src"));
         gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, OnGrabberFrame, rt.sinks.back().get(), nullptr);
     }
-    if (!gst_element_link_many(tee, queue, convert, scale, filter, sink, nullptr)) {
+    if (!LinkChain(tee, chain)) {
         rt.Fail("cannot deliver " + DescribeMediaType(connected));
         return false;
     }
@@ -383,34 +430,40 @@ bool BuildGrabberBranch(SourceRuntime& rt, const SourcePlan& plan, GrabberState&
     return true;
 }
 
-// The window shows at most this size at this rate: a larger frame is scaled
-// down before it is converted, and frames past the rate are never converted.
-constexpr int kPreviewWidth = 320, kPreviewHeight = 240, kPreviewFps = 10;
+// Frames past the window's rate are never converted.
+constexpr int kPreviewFps = 10;
 
 bool BuildRendererBranch(SourceRuntime& rt, const SourcePlan& plan, const std::shared_ptr<RendererState>& renderer,
                          GstElement* tee) {
     GstElement* queue = rt.Make("queue");
     GstElement* rate = rt.Make("videorate");
-    GstElement* scale = rt.Make("videoscale");
-    GstElement* size = rt.Make("capsfilter");
-    GstElement* convert = rt.Make("videoconvert");
-    GstElement* filter = rt.Make("capsfilter");
     GstElement* sink = rt.Make("appsink");
-    if (!queue || !rate || !scale || !size || !convert || !filter || !sink) return false;
+    if (!queue || !rate || !sink) return false;
     // The picture may lag or skip, never hold the grabber back.
     g_object_set(queue, "max-size-buffers", 2u, "max-size-bytes", 0u, "max-size-time", guint64(0), nullptr);
     gst_util_set_object_arg(G_OBJECT(queue), "leaky", "downstream");
     g_object_set(rate, "drop-only", TRUE, "max-rate", kPreviewFps, nullptr);
-    const auto source = ReadVideoFormat(*plan.format);
-    const bool larger = source && (source->width > kPreviewWidth || std::abs(source->height) > kPreviewHeight);
-    SetCaps(size, larger ? GstPtr<GstCaps>(gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT, kPreviewWidth,
-                                                                "height", G_TYPE_INT, kPreviewHeight, nullptr))
-                         : GstPtr<GstCaps>(gst_caps_new_empty_simple("video/x-raw")));
-    SetCaps(filter, GstPtr<GstCaps>(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", nullptr)));
     g_object_set(sink, "sync", TRUE, "enable-last-sample", FALSE, "max-buffers", 1u, "drop", TRUE, nullptr);
+    std::vector<GstElement*> chain{queue, rate};
+    // JPEG frames are decoded small, and only when the window shows one.
+    if (!rt.jpegAtTee) {
+        GstElement* scale = rt.Make("videoscale");
+        GstElement* size = rt.Make("capsfilter");
+        GstElement* convert = rt.Make("videoconvert");
+        GstElement* filter = rt.Make("capsfilter");
+        if (!scale || !size || !convert || !filter) return false;
+        const auto source = ReadVideoFormat(*plan.format);
+        const bool larger = source && (source->width > kPreviewWidth || std::abs(source->height) > kPreviewHeight);
+        SetCaps(size, larger ? GstPtr<GstCaps>(gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT, kPreviewWidth,
+                                                                    "height", G_TYPE_INT, kPreviewHeight, nullptr))
+                             : GstPtr<GstCaps>(gst_caps_new_empty_simple("video/x-raw")));
+        SetCaps(filter, GstPtr<GstCaps>(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", nullptr)));
+        chain.insert(chain.end(), {scale, size, convert, filter});
+    }
+    chain.push_back(sink);
     AddSink(rt, sink, {nullptr, nullptr, renderer.get(), nullptr}, &OnRendererSample);
     rt.renderers.push_back(renderer);
-    if (gst_element_link_many(tee, queue, rate, scale, size, convert, filter, sink, nullptr)) return true;
+    if (LinkChain(tee, chain)) return true;
     rt.Fail("cannot connect the video window");
     return false;
 }
@@ -423,13 +476,17 @@ bool BuildRecordingFeed(SourceRuntime& rt, RecordingInput& input, GstElement* te
     gst_util_set_object_arg(G_OBJECT(queue), "leaky", "downstream");
     const bool video = rt.medium == MajorType::Video;
     std::vector<GstElement*> chain{queue};
-    for (const char* factory : video ? std::vector<const char*>{"videorate", "videoconvert", "capsfilter"}
-                                     : std::vector<const char*>{"audiorate", "audioconvert", "audioresample",
-                                                                "capsfilter"}) {
-        GstElement* e = rt.Make(factory);
-        if (!e) return false;
-        chain.push_back(e);
-    }
+    auto add = [&](std::initializer_list<const char*> factories) {
+        for (const char* factory : factories) {
+            GstElement* e = rt.Make(factory);
+            if (!e) return false;
+            chain.push_back(e);
+        }
+        return true;
+    };
+    if (!(video ? add({"videorate"}) && AddDecoder(rt, chain) && add({"videoconvert", "videoscale", "capsfilter"})
+                : add({"audiorate", "audioconvert", "audioresample", "capsfilter"})))
+        return false;
     GstPtr<GstCaps> caps(gst_app_src_get_caps(GST_APP_SRC(input.appsrc)));
     SetCaps(chain.back(), caps);
     GstElement* sink = rt.Make("appsink");
@@ -437,9 +494,7 @@ bool BuildRecordingFeed(SourceRuntime& rt, RecordingInput& input, GstElement* te
     chain.push_back(sink);
     g_object_set(sink, "sync", FALSE, "enable-last-sample", FALSE, nullptr);
     AddSink(rt, sink, {nullptr, nullptr, nullptr, &input}, &OnRecordingSample);
-    bool ok = gst_element_link(tee, queue);
-    for (size_t i = 0; ok && i + 1 < chain.size(); ++i) ok = gst_element_link(chain[i], chain[i + 1]);
-    if (!ok) {
+    if (!LinkChain(tee, chain)) {
         input.recording->Report(input.recording->label, "cannot convert the stream");
         input.End();
         return false;

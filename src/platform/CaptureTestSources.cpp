@@ -162,55 +162,82 @@ private:
     bool faultReported_ = false;
 };
 
+// The caps with a frame rate: the file's own, else one frame each `frameTime`.
+GstPtr<GstCaps> WithFrameRate(GstCaps* caps, GstClockTime frameTime) {
+    GstPtr<GstCaps> out(gst_caps_copy(caps));
+    GstStructure* st = gst_caps_get_structure(out.get(), 0);
+    int n = 0, d = 1;
+    if (!gst_structure_get_fraction(st, "framerate", &n, &d) || n <= 0 || d <= 0) {
+        const auto [rn, rd] = FrameRate(int64_t(frameTime / 100));
+        gst_structure_set(st, "framerate", GST_TYPE_FRACTION, rn, rd, nullptr);
+    }
+    return out;
+}
+
 // Plays a video file in a loop through a private decoding pipeline; the
 // frames keep the file's own spacing, shifted by the loops played before.
+// Frames go out as the file's decoder gives them, or still as JPEG when the
+// file holds JPEG frames: the branches convert, scale or decode what they keep.
 class FileCameraFeeder : public Feeder {
 public:
-    FileCameraFeeder(SourceRuntime& rt, std::string path, int w, int h, GstClockTime frameTime)
-        : rt_(rt), path_(std::move(path)), w_(w), h_(h), frameTime_(frameTime) {}
+    FileCameraFeeder(SourceRuntime& rt, std::string path, GstClockTime frameTime)
+        : rt_(rt), path_(std::move(path)), frameTime_(frameTime) {}
 
     ~FileCameraFeeder() override {
         Shutdown();
         if (bus_) gst_bus_set_sync_handler(bus_.get(), nullptr, nullptr, nullptr);
     }
 
+    // Main thread: builds the decoder and waits until its first frame is
+    // there, so that the stream's caps are known before the branches are built.
     bool Start(std::string& error) {
         inner_.reset(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
         bus_.reset(gst_element_get_bus(inner_.get()));
         gst_bus_set_sync_handler(bus_.get(), OnInnerBus, this, nullptr);
         GstElement* src = gst_element_factory_make("filesrc", nullptr);
         GstElement* decode = gst_element_factory_make("decodebin", nullptr);
-        GstElement* convert = gst_element_factory_make("videoconvert", nullptr);
-        GstElement* scale = gst_element_factory_make("videoscale", nullptr);
-        GstElement* filter = gst_element_factory_make("capsfilter", nullptr);
         GstElement* sink = gst_element_factory_make("appsink", nullptr);
-        for (GstElement* e : {src, decode, convert, scale, filter, sink}) {
+        for (GstElement* e : {src, decode, sink}) {
             if (!e) {
-                for (GstElement* o : {src, decode, convert, scale, filter, sink})
+                for (GstElement* o : {src, decode, sink})
                     if (o) gst_object_unref(gst_object_ref_sink(o));
                 error = "a GStreamer element for video files is missing";
                 return false;
             }
         }
-        gst_bin_add_many(GST_BIN(inner_.get()), src, decode, convert, scale, filter, sink, nullptr);
+        gst_bin_add_many(GST_BIN(inner_.get()), src, decode, sink, nullptr);
         g_object_set(src, "location", path_.c_str(), nullptr);
-        GstPtr<GstCaps> caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", "width", G_TYPE_INT,
-                                                 w_, "height", G_TYPE_INT, h_, "pixel-aspect-ratio",
-                                                 GST_TYPE_FRACTION, 1, 1, nullptr));
-        g_object_set(filter, "caps", caps.get(), nullptr);
-        g_object_set(sink, "sync", FALSE, "max-buffers", 4u, "drop", FALSE, "enable-last-sample", FALSE, nullptr);
+        GstPtr<GstCaps> stopAt(gst_caps_from_string("video/x-raw(ANY); audio/x-raw(ANY); image/jpeg"));
+        g_object_set(decode, "caps", stopAt.get(), nullptr);
+        GstPtr<GstCaps> frames(gst_caps_from_string("video/x-raw; image/jpeg"));
+        g_object_set(sink, "caps", frames.get(), "sync", FALSE, "max-buffers", 4u, "drop", FALSE,
+                     "enable-last-sample", FALSE, nullptr);
         sink_ = sink;
-        if (!gst_element_link(src, decode) || !gst_element_link_many(convert, scale, filter, sink, nullptr)) {
+        if (!gst_element_link(src, decode)) {
             error = "cannot build the decoder of " + path_;
             return false;
         }
-        LinkDecodebin(rt_, inner_.get(), decode, convert, "video/");
+        LinkDecodebin(rt_, inner_.get(), decode, sink, "video/");
+        if (gst_element_set_state(inner_.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE ||
+            gst_element_get_state(inner_.get(), nullptr, nullptr, 10 * GST_SECOND) != GST_STATE_CHANGE_SUCCESS) {
+            error = "cannot play " + path_;
+            return false;
+        }
+        GstPtr<GstPad> pad(gst_element_get_static_pad(sink, "sink"));
+        caps_.reset(gst_pad_get_current_caps(pad.get()));
+        if (!caps_) {
+            error = path_ + " yields no frames";
+            return false;
+        }
         if (gst_element_set_state(inner_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
             error = "cannot play " + path_;
             return false;
         }
         return true;
     }
+
+    // The frames' caps, as Start found them.
+    GstCaps* Caps() const { return caps_.get(); }
 
     void PrepareStop() override { Shutdown(); }
 
@@ -230,7 +257,12 @@ private:
             GstPtr<GstSample> sample(gst_app_sink_try_pull_sample(GST_APP_SINK(sink_), 100 * GST_MSECOND));
             if (sample) {
                 GstBuffer* in = gst_sample_get_buffer(sample.get());
-                if (!in) continue;
+                GstCaps* caps = gst_sample_get_caps(sample.get());
+                if (!in || !caps) continue;
+                if (!gst_caps_is_equal(caps, caps_.get())) {
+                    caps_ = GstPtr<GstCaps>::Ref(caps);
+                    gst_app_src_set_caps(src, WithFrameRate(caps, frameTime_).get());
+                }
                 GstClockTime pts = GST_BUFFER_PTS(in);
                 if (!GST_CLOCK_TIME_IS_VALID(pts)) pts = loopStart_ == GST_CLOCK_TIME_NONE ? 0 : lastInPts_ + frameTime_;
                 if (loopStart_ == GST_CLOCK_TIME_NONE) loopStart_ = pts;
@@ -280,8 +312,8 @@ private:
     SourceRuntime& rt_;
     LivePacer pacer_;
     std::string path_;
-    int w_, h_;
     GstClockTime frameTime_;
+    GstPtr<GstCaps> caps_;  // app source streaming thread, once started
     GstPtr<GstElement> inner_;
     GstPtr<GstBus> bus_;
     GstElement* sink_ = nullptr;
@@ -325,21 +357,20 @@ bool BuildTestHead(SourceRuntime& rt, const SourcePlan& plan, GstElement* tee) {
         } else {
             GstClockTime frameTime =
                 vf->avgTimePerFrame > 0 ? GstClockTime(vf->avgTimePerFrame) * 100 : GST_SECOND / 25;
-            if (vf->avgTimePerFrame > 0)
-                gst_caps_set_simple(caps.get(), "framerate", GST_TYPE_FRACTION, int(10000000),
-                                    int(vf->avgTimePerFrame), nullptr);
-            auto feeder = std::make_unique<FileCameraFeeder>(rt, dev.filePath, w, h, frameTime);
+            auto feeder = std::make_unique<FileCameraFeeder>(rt, dev.filePath, frameTime);
             std::string error;
             const bool started = feeder->Start(error);
+            FileCameraFeeder* file = feeder.get();
             rt.feeders.push_back(std::move(feeder));
             if (!started) {
                 rt.Fail(error);
                 return false;
             }
+            rt.jpegAtTee = gst_structure_has_name(gst_caps_get_structure(file->Caps(), 0), "image/jpeg");
             GstVideoInfo info;
             gst_video_info_set_format(&info, GST_VIDEO_FORMAT_BGR, guint(w), guint(h));
-            StartAppSrc(appsrc, caps.get(), 2 * GST_VIDEO_INFO_SIZE(&info), &FileCameraFeeder::NeedData,
-                        rt.feeders.back().get());
+            StartAppSrc(appsrc, WithFrameRate(file->Caps(), frameTime).get(), 2 * GST_VIDEO_INFO_SIZE(&info),
+                        &FileCameraFeeder::NeedData, file);
         }
     }
     if (gst_element_link(appsrc, tee)) return true;

@@ -1,27 +1,38 @@
 #include "platform/gui/VideoWindowWidget.h"
 
 #include <QImage>
+#include <QMetaObject>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QTimer>
 
 #include "platform/Capture.h"
 
-VideoWindowWidget::VideoWindowWidget(QWidget* parent) : QWidget(parent), pollTimer_(new QTimer(this)) {
+VideoWindowWidget::VideoWindowWidget(QWidget* parent) : QWidget(parent) {
     setToolTip(QStringLiteral(" Anteprima video "));
     setAttribute(Qt::WA_OpaquePaintEvent);
-    pollTimer_->setInterval(PollIntervalMs);
-    connect(pollTimer_, &QTimer::timeout, this, &VideoWindowWidget::Poll);
 }
 
-VideoWindowWidget::~VideoWindowWidget() = default;
+VideoWindowWidget::~VideoWindowWidget() {
+    // After this returns no note runs, so none can post to a widget gone.
+    if (renderer_) renderer_->SetFrameNotice(nullptr);
+}
 
 void VideoWindowWidget::SetRenderer(std::shared_ptr<platform::VideoWindowRenderer> renderer) {
+    if (renderer_) renderer_->SetFrameNotice(nullptr);
     renderer_ = std::move(renderer);
-    if (renderer_)
-        pollTimer_->start();
-    else
-        pollTimer_->stop();
+    if (renderer_) {
+        // The look is an event for this widget: Qt drops it if the widget goes first.
+        renderer_->SetFrameNotice([self = this, posted = lookPosted_] {
+            if (posted->exchange(true)) return;
+            QMetaObject::invokeMethod(
+                self,
+                [self, posted] {
+                    posted->store(false);
+                    self->Poll();
+                },
+                Qt::QueuedConnection);
+        });
+    }
     Poll();
 }
 

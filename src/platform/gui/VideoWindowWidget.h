@@ -1,14 +1,14 @@
 #pragma once
 // The main window's VideoWindow: shows the newest frame of a
 // platform::VideoWindowRenderer, scaled into the widget, black when there is
-// none. Polls the renderer about 30 times a second; the streaming threads
-// never touch the widget.
+// none. The renderer notes each new frame from its streaming thread; the
+// note only posts a look to the main thread, which never misses or repeats
+// a frame and wakes no more often than frames come.
 
 #include <QWidget>
+#include <atomic>
 #include <cstdint>
 #include <memory>
-
-class QTimer;
 
 namespace platform {
 class VideoWindowRenderer;
@@ -28,8 +28,6 @@ public:
     // The frame drawn at the last paint or poll, nullptr when black.
     std::shared_ptr<const platform::VideoFrame> ShownFrame() const { return frame_; }
 
-    static constexpr int PollIntervalMs = 33;
-
 protected:
     void paintEvent(QPaintEvent* event) override;
 
@@ -38,5 +36,7 @@ private:
 
     std::shared_ptr<platform::VideoWindowRenderer> renderer_;
     std::shared_ptr<const platform::VideoFrame> frame_;
-    QTimer* pollTimer_;
+    // A look is posted and not yet taken: notes in between post nothing more.
+    // Set by any thread, cleared by the main thread.
+    std::shared_ptr<std::atomic<bool>> lookPosted_ = std::make_shared<std::atomic<bool>>(false);
 };

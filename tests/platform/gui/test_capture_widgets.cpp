@@ -65,7 +65,7 @@ TEST_F(VideoWindow, BlackWithoutAPictureThenShowsTheNewestFrameThenBlackAgain) {
     widget.SetRenderer(preview.window);
     ASSERT_TRUE(PumpUntil([&] { return widget.ShownFrame() != nullptr; }));
     const uint64_t first = widget.ShownFrame()->Sequence;
-    ASSERT_TRUE(PumpUntil([&] { return widget.ShownFrame()->Sequence > first; }));  // it keeps polling
+    ASSERT_TRUE(PumpUntil([&] { return widget.ShownFrame()->Sequence > first; }));  // it keeps taking new frames
     preview.graph.Stop();
     QApplication::processEvents();
 
