@@ -51,24 +51,7 @@ JpegDecoder::JpegDecoder() : state_(std::make_unique<State>()) {
 
 JpegDecoder::~JpegDecoder() { jpeg_destroy_decompress(&state_->cinfo); }
 
-// Both entry points hold no C++ object that a jump out of libjpeg would skip.
-bool JpegDecoder::ReadSize(const uint8_t* data, size_t size, int& width, int& height) {
-    jpeg_decompress_struct& cinfo = state_->cinfo;
-    if (!data || size == 0) return false;
-    if (setjmp(state_->errors.jump)) {
-        jpeg_abort_decompress(&cinfo);
-        return false;
-    }
-    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
-    const bool ok = jpeg_read_header(&cinfo, TRUE) == JPEG_HEADER_OK;
-    if (ok) {
-        width = int(cinfo.image_width);
-        height = int(cinfo.image_height);
-    }
-    jpeg_abort_decompress(&cinfo);
-    return ok;
-}
-
+// Holds no C++ object that a jump out of libjpeg would skip.
 bool JpegDecoder::Decode(const uint8_t* data, size_t size, const Layout& layout, std::vector<uint8_t>& out, int& width,
                          int& height, int& stride) {
     jpeg_decompress_struct& cinfo = state_->cinfo;
@@ -87,6 +70,9 @@ bool JpegDecoder::Decode(const uint8_t* data, size_t size, const Layout& layout,
     cinfo.dct_method = JDCT_IFAST;  // as GStreamer's decoder does by default
     cinfo.scale_num = ScaleNum(cinfo.image_width, cinfo.image_height, layout.minWidth, layout.minHeight);
     cinfo.scale_denom = 8;
+    // Chroma as GStreamer's decoder and converter spread it: the detector's
+    // calibration was made on those pixels. (It is cheaper, too.)
+    cinfo.do_fancy_upsampling = FALSE;
     jpeg_start_decompress(&cinfo);
     width = int(cinfo.output_width);
     height = int(cinfo.output_height);

@@ -26,8 +26,6 @@ public:
     JpegDecoder(const JpegDecoder&) = delete;
     JpegDecoder& operator=(const JpegDecoder&) = delete;
 
-    // The frame's size without decoding it; false when it is not a JPEG.
-    bool ReadSize(const uint8_t* data, size_t size, int& width, int& height);
     // Decodes into `out` (resized, its storage reused), with rows of
     // `stride` bytes. False, and `out` of unspecified content, when the
     // data is not a whole JPEG; never throws for bad data. One thread at a time.
