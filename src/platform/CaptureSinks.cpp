@@ -138,10 +138,12 @@ bool CopyBgrx(GstBuffer* buffer, GstCaps* caps, VideoFrame& out) {
     return true;
 }
 
+// As wide as the window at least: a wide frame may come out lower, the
+// window stretches it as it does every frame of another shape.
 bool DecodeBgrx(JpegDecoder& decoder, GstBuffer* buffer, VideoFrame& out) {
     GstMapInfo map;
     if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) return false;
-    const bool ok = decoder.Decode(map.data, map.size, {JpegDecoder::Pixels::Bgrx, false, kPreviewWidth, kPreviewHeight},
+    const bool ok = decoder.Decode(map.data, map.size, {JpegDecoder::Pixels::Bgrx, false, kPreviewWidth, 0},
                                    out.Pixels, out.Width, out.Height, out.Stride);
     gst_buffer_unmap(buffer, &map);
     return ok;

@@ -24,11 +24,12 @@ struct JumpingErrors {
 // Cameras send slightly broken frames now and then; they decode anyway.
 void Quiet(j_common_ptr) {}
 
-// The smallest n/8 scale that keeps the picture at least min x min; no
-// minimum is the whole picture.
+// The smallest of 1/8, 1/4, 1/2 and 1 that keeps the picture at least
+// min x min (the other eighths have no fast path in libjpeg and cost more
+// than a whole frame); no minimum is the whole picture.
 unsigned ScaleNum(unsigned width, unsigned height, int minWidth, int minHeight) {
     if (minWidth <= 0 && minHeight <= 0) return 8;
-    for (unsigned n = 1; n < 8; ++n) {
+    for (unsigned n = 1; n < 8; n *= 2) {
         const unsigned w = (width * n + 7) / 8, h = (height * n + 7) / 8;
         if (int(w) >= minWidth && int(h) >= minHeight) return n;
     }

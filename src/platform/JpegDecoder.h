@@ -16,7 +16,7 @@ public:
     struct Layout {
         Pixels pixels = Pixels::Bgr;
         bool bottomUp = false;  // rows as a Windows DIB: last row first, each padded to 4 bytes
-        // The smallest of the decoder's sizes (1/8 steps) at least this large; 0 = full size.
+        // The smallest of the decoder's sizes (1/8, 1/4, 1/2, whole) at least this large; 0 = full size.
         int minWidth = 0;
         int minHeight = 0;
     };

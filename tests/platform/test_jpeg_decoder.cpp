@@ -67,12 +67,13 @@ TEST(JpegDecoder, ASmallPictureIsTheSmallestScaleAtLeastTheAskedSize) {
     JpegDecoder decoder;
     std::vector<uint8_t> out;
     int width = 0, height = 0, stride = 0;
-    // 64x32 is 2/8 of the frame; 3/8 (96x48) is the first at least 70 wide.
+    // 64x32 is 1/4 of the frame; 1/2 (128x64) is the first at least 70 wide.
     ASSERT_TRUE(decoder.Decode(jpeg.data(), jpeg.size(), {JpegDecoder::Pixels::Bgrx, false, 70, 20}, out, width,
                                height, stride));
-    EXPECT_EQ(width, 96);
-    EXPECT_EQ(height, 48);
-    EXPECT_EQ(stride, 96 * 4);
+    EXPECT_EQ(width, 128);
+    EXPECT_EQ(height, 64);
+    EXPECT_EQ(stride, 128 * 4);
+    ExpectBlocks(out, width, height, stride, 4, false, 2);
     ASSERT_TRUE(decoder.Decode(jpeg.data(), jpeg.size(), {JpegDecoder::Pixels::Bgrx, false, 64, 32}, out, width,
                                height, stride));
     EXPECT_EQ(width, 64);
