@@ -629,17 +629,17 @@ StartResult PrivatePipeWireCamera::Start(std::chrono::milliseconds timeout) {
 namespace {
 
 // The camera node's program (support/pipewire_camera.c), built only where
-// PipeWire's development files are.
+// PipeWire's development files are; "" where it is not.
 #ifdef OCULARA_PIPEWIRE_CAMERA
 constexpr const char* CameraProgram = OCULARA_PIPEWIRE_CAMERA;
 #else
-constexpr const char* CameraProgram = nullptr;
+constexpr const char* CameraProgram = "";
 #endif
 
 }  // namespace
 
 StartResult PrivatePipeWireCamera::ModeSupported() const {
-    if (!CameraProgram)
+    if (!*CameraProgram)
         return StartResult::Skip("the camera node's program pipewire_camera was not built: PipeWire's development "
                                  "files (libpipewire-0.3-dev) were not found when this tree was configured");
     if (::access(CameraProgram, X_OK) != 0)
