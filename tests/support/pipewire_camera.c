@@ -67,7 +67,7 @@ static void ask_for_frame(struct camera *cam)
 	const char want = 'f';
 	ssize_t n;
 	do
-		n = write(0, &want, 1);
+		n = send(0, &want, 1, MSG_NOSIGNAL);
 	while (n < 0 && errno == EINTR);
 	if (n == 1) {
 		cam->asked = true;
@@ -117,9 +117,10 @@ static void encode_jpeg(struct camera *cam, uint8_t *out, size_t *size)
 	while (cam->cinfo.next_scanline < cam->cinfo.image_height) {
 		const uint8_t *in = cam->frame + cam->cinfo.next_scanline * stride;
 		JSAMPLE *p = cam->row;
-		for (int x = 0; x + 1 < cam->width; x += 2, in += 4) {
-			*p++ = in[0], *p++ = in[1], *p++ = in[3];
-			*p++ = in[2], *p++ = in[1], *p++ = in[3];
+		for (int x = 0; x + 1 < cam->width; x += 2, in += 4, p += 6) {
+			/* Y0 U Y1 V: the pair shares its U and V. */
+			p[0] = in[0], p[1] = in[1], p[2] = in[3];
+			p[3] = in[2], p[4] = in[1], p[5] = in[3];
 		}
 		JSAMPROW rows[1] = { cam->row };
 		jpeg_write_scanlines(&cam->cinfo, rows, 1);
