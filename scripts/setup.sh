@@ -15,6 +15,7 @@ PACKAGES=(
   ccache
   # the real-device test bench: private sound and camera servers
   pulseaudio pulseaudio-utils pipewire wireplumber gstreamer1.0-pipewire gstreamer1.0-pulseaudio dbus
+  libpipewire-0.3-dev
 )
 
 missing=()

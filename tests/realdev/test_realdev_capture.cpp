@@ -338,3 +338,44 @@ TEST(RealDevices, ACameraOfferingYuy2At10AndJpegAt30ListsAndRecordsItsSizeAt30) 
     RecordTenSeconds(*device, 1280, 720, path);
     ExpectAbout300DistinctFrames(path);
 }
+
+TEST(RealDevices, TheYuy2OfACameraOfferingYuy2AndJpegIsWhatTheCameraSendsWhenChosenOnThePin) {
+    RealOnly realOnly;
+    PipeWireCameraMode mode;
+    mode.width = 1280;
+    mode.height = 720;
+    mode.offers = {{false, 10}, {true, 30}};
+    PrivatePipeWireCamera camera(mode);
+    REALDEV_START(camera.Start());
+    testsupport::ScopedEnvSet cameraEnv(camera.ClientEnv());
+
+    auto device = Find(platform::DeviceCategory::VideoInput, PrivatePipeWireCamera::Description);
+    ASSERT_TRUE(device) << Joined(Names(platform::DeviceCategory::VideoInput));
+    auto source = std::make_shared<platform::SourceFilter>();
+    ASSERT_TRUE(source->SetDevice(*device));
+    std::optional<platform::MediaType> yuy2;
+    for (const auto& t : source->OutputPin()->EnumMediaTypes())
+        if (t.subtype == platform::SubType::YUY2) yuy2 = t;
+    ASSERT_TRUE(yuy2);
+    ASSERT_TRUE(source->OutputPin()->SetFormat(*yuy2));
+    auto grabber = std::make_shared<platform::SampleGrabber>();
+    grabber->SetMediaType(platform::MakeRgbVideoType(platform::SubType::RGB24, 0, 0));
+
+    platform::FilterGraph graph;
+    graph.Activate();
+    platform::CaptureGraphBuilder builder(graph);
+    ASSERT_TRUE(builder.RenderStream(platform::PinCategory::Preview, platform::MajorType::None, source, grabber, nullptr));
+    ASSERT_TRUE(graph.Run()) << graph.LastError();
+    EXPECT_TRUE(WaitUntil([&] { return grabber->SampleCount() >= 3; }, 15s))
+        << grabber->SampleCount() << " frames; " << graph.LastError() << "\n"
+        << camera.Logs();
+    // The node says which of its formats the consumer took.
+    EXPECT_NE(camera.Logs().find("negotiated YUY2 1280x720 at 10 fps"), std::string::npos) << camera.Logs();
+    std::vector<uint8_t> frame;
+    ASSERT_TRUE(grabber->GetCurrentBuffer(frame));
+    ASSERT_EQ(frame.size(), size_t(1280 * 720 * 3));
+    const uint8_t* window = frame.data() + size_t(719 - 70) * 1280 * 3 + 60 * 3;  // bottom-up
+    EXPECT_GT((int(window[0]) + window[1] + window[2]) / 3, 180);
+    EXPECT_FALSE(graph.Failed()) << graph.LastError();
+    graph.Stop();
+}

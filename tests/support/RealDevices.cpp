@@ -581,17 +581,16 @@ bool PrivatePipeWireCamera::PwCli(const std::vector<std::string>& args, std::str
 
 StartResult PrivatePipeWireCamera::Start(std::chrono::milliseconds timeout) {
     const std::string missing =
-        MissingPrograms({"dbus-daemon", "pipewire", "wireplumber", "pw-cli", "gst-launch-1.0", "gst-inspect-1.0"});
+        MissingPrograms({"dbus-daemon", "pipewire", "wireplumber", "pw-cli", "gst-inspect-1.0"});
     if (!missing.empty())
         return StartResult::Skip("not installed: " + missing + " (packages dbus, pipewire, wireplumber, "
                                  "gstreamer1.0-tools)");
     if (StartResult mode = ModeSupported(); !mode.ok()) return mode;
-    // (--exists would compare the plugin's version with GStreamer's: the
-    // PipeWire plugin's 0.3 is "too old".)
-    for (const char* element : {"pipewiresink", "pipewiresrc", "rawvideoparse"})
-        if (!RunCommand({"gst-inspect-1.0", element}, EnvironmentWith({}), nullptr, 30s))
-            return StartResult::Skip(std::string("the GStreamer element ") + element +
-                                     " is not installed (gstreamer1.0-pipewire, gstreamer1.0-plugins-bad)");
+    // What the capture layer reads the node with. (--exists would compare
+    // the plugin's version with GStreamer's: the PipeWire plugin's 0.3 is
+    // "too old".)
+    if (!RunCommand({"gst-inspect-1.0", "pipewiresrc"}, EnvironmentWith({}), nullptr, 30s))
+        return StartResult::Skip("the GStreamer element pipewiresrc is not installed (gstreamer1.0-pipewire)");
     const auto env = DaemonEnv();
     const auto deadline = Clock::now() + timeout;
     auto left = [&] {
@@ -627,11 +626,26 @@ StartResult PrivatePipeWireCamera::Start(std::chrono::milliseconds timeout) {
     return StartProvider(left());
 }
 
+namespace {
+
+// The camera node's program (support/pipewire_camera.c), built only where
+// PipeWire's development files are; "" where it is not.
+#ifdef OCULARA_PIPEWIRE_CAMERA
+constexpr const char* CameraProgram = OCULARA_PIPEWIRE_CAMERA;
+#else
+constexpr const char* CameraProgram = "";
+#endif
+
+}  // namespace
+
 StartResult PrivatePipeWireCamera::ModeSupported() const {
-    if (mode_.offers.size() == 1) return StartResult::Good();
-    return StartResult::Skip("a PipeWire camera node offering more than one format cannot be provided here: "
-                             "pipewiresink offers only the format it negotiated, and PipeWire's development "
-                             "files for a provider of our own are not installed");
+    if (!*CameraProgram)
+        return StartResult::Skip("the camera node's program pipewire_camera was not built: PipeWire's development "
+                                 "files (libpipewire-0.3-dev) were not found when this tree was configured");
+    if (::access(CameraProgram, X_OK) != 0)
+        return StartResult::Skip(std::string("the camera node's program is not built: ") + CameraProgram +
+                                 " (target pipewire_camera)");
+    return StartResult::Good();
 }
 
 StartResult PrivatePipeWireCamera::StartProvider(std::chrono::milliseconds timeout) {
@@ -640,35 +654,19 @@ StartResult PrivatePipeWireCamera::StartProvider(std::chrono::milliseconds timeo
     provider_.Kill();
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return StartResult::Fail("socketpair failed");
-    const PipeWireCameraMode::Offer& offer = mode_.offers.front();
-    const std::string size = std::to_string(mode_.width * mode_.height * 2);
-    // fdsrc is not a live source, and pipewiresink mode=provide crashes on
-    // buffers allocated from its own pool by another element than a live
-    // source (GStreamer 1.22, PipeWire 0.3.65): identity drop-allocation=true
-    // makes it copy every frame, which works. The frames are paced here.
-    std::vector<std::string> argv = {
-        "gst-launch-1.0", "-q", "fdsrc", "fd=0", "blocksize=" + size, "!", "rawvideoparse", "format=yuy2",
-        "width=" + std::to_string(mode_.width), "height=" + std::to_string(mode_.height),
-        "framerate=" + std::to_string(offer.fps) + "/1", "!"};
-    if (offer.jpeg) argv.insert(argv.end(), {"jpegenc", "!"});
-    argv.insert(argv.end(), {"identity", "drop-allocation=true", "!", "pipewiresink", "mode=provide", "sync=false",
-                             "client-name=oculara-camera",
-                             std::string("stream-properties=\"p,media.class=Video/Source,node.name=") + NodeName +
-                                 ",node.description=\\\"" + Description + "\\\"\""});
-    std::string error;
-    // The provider keeps this process's HOME (and so GStreamer's registry cache).
+    std::vector<std::string> argv = {CameraProgram, NodeName, Description, std::to_string(mode_.width),
+                                     std::to_string(mode_.height)};
+    for (const auto& offer : mode_.offers)
+        argv.push_back(std::string(offer.jpeg ? "mjpg/" : "yuy2/") + std::to_string(offer.fps));
     EnvChanges env;
     for (const auto& [k, v] : ClientEnv()) env[k] = v;
     env["PIPEWIRE_REMOTE"] = std::nullopt;
+    std::string error;
     const bool started = provider_.Start(argv, EnvironmentWith(env), dir_ / "provider.log", fds[1], &error);
     ::close(fds[1]);
     if (!started) {
         ::close(fds[0]);
-        return StartResult::Fail("gst-launch-1.0: " + error);
-    }
-    {
-        std::lock_guard lock(mutex_);
-        stop_ = false;
+        return StartResult::Fail("pipewire_camera: " + error);
     }
     frameFd_ = fds[0];
     writer_ = std::thread([this, fd = fds[0]] { WriteLoop(fd); });
@@ -685,11 +683,6 @@ StartResult PrivatePipeWireCamera::StartProvider(std::chrono::milliseconds timeo
 }
 
 void PrivatePipeWireCamera::StopWriter() {
-    {
-        std::lock_guard lock(mutex_);
-        stop_ = true;
-    }
-    wake_.notify_all();
     if (frameFd_ >= 0) ::shutdown(frameFd_, SHUT_RDWR);
     if (writer_.joinable()) writer_.join();
     if (frameFd_ >= 0) ::close(frameFd_);
@@ -743,16 +736,16 @@ void PrivatePipeWireCamera::DrawFrame(std::vector<uint8_t>& frame, Clock::time_p
     }
 }
 
+// The node asks for each frame (a byte) when it wants one: it alone knows
+// the negotiated rate. Ends when the socket is shut down or the node exits.
 void PrivatePipeWireCamera::WriteLoop(int fd) {
     std::vector<uint8_t> frame(size_t(mode_.width) * mode_.height * 2);
-    const int fps = mode_.offers.front().fps;
-    const auto start = Clock::now();
     for (uint64_t n = 0;; ++n) {
-        const auto due = start + std::chrono::microseconds(n * 1000000 / fps);
-        {
-            std::unique_lock lock(mutex_);
-            if (wake_.wait_until(lock, due, [this] { return stop_; })) return;
-        }
+        char want;
+        ssize_t got;
+        do got = ::recv(fd, &want, 1, 0);
+        while (got < 0 && errno == EINTR);
+        if (got != 1) return;
         DrawFrame(frame, Clock::now(), n);
         if (!SendAll(fd, frame.data(), frame.size())) return;
     }

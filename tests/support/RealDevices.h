@@ -6,9 +6,9 @@
 //   bursts through pacat;
 // - PrivatePipeWireCamera: a private session bus, PipeWire and WirePlumber,
 //   with a camera node "Videocamera reale di prova" (YUY2 320x240, 15 fps,
-//   or another size, rate and YUY2 or MJPEG: PipeWireCameraMode) provided by
-//   gst-launch-1.0 ... pipewiresink mode=provide, whose still scene the test
-//   draws, with an object that crosses it on request.
+//   or another size offered in YUY2, MJPEG or both, each at its own rate:
+//   PipeWireCameraMode) provided by support/pipewire_camera.c, whose still
+//   scene the test draws, with an object that crosses it on request.
 //
 // Everything lives in a temporary folder of its own. Every child runs in a
 // process group of its own with a parent-death signal, and is SIGKILLed by
@@ -205,10 +205,8 @@ public:
     PrivatePipeWireCamera(const PrivatePipeWireCamera&) = delete;
     PrivatePipeWireCamera& operator=(const PrivatePipeWireCamera&) = delete;
 
-    // Session bus, pipewire, wireplumber, then the camera provider. A mode
-    // of more than one format is Missing: pipewiresink offers only the one
-    // format it negotiated, and a provider of our own would need PipeWire's
-    // development files.
+    // Session bus, pipewire, wireplumber, then the camera provider. Missing
+    // when the provider was not built (no PipeWire development files).
     StartResult Start(std::chrono::milliseconds timeout = std::chrono::seconds(15));
 
     // XDG_RUNTIME_DIR, PIPEWIRE_RUNTIME_DIR, DBUS_SESSION_BUS_ADDRESS.
@@ -219,7 +217,7 @@ public:
     // A crossing every `period` (the first one a period from now); 0 stops them.
     void CrossEvery(std::chrono::milliseconds period, std::chrono::milliseconds duration = std::chrono::seconds(3));
 
-    // SIGKILL to the gst-launch-1.0 provider (the node disappears).
+    // SIGKILL to the provider (the node disappears).
     void KillProvider();
     // A new provider (a new node with the same name and description).
     StartResult RestartProvider(std::chrono::milliseconds timeout = std::chrono::seconds(10));
@@ -250,9 +248,7 @@ private:
     ChildProcess provider_;
     std::thread writer_;
     int frameFd_ = -1;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stop_ = false;
+    std::mutex mutex_;  // the crossings
     std::optional<std::chrono::steady_clock::time_point> crossStart_;
     std::chrono::milliseconds crossDuration_{3000};
     std::chrono::milliseconds crossPeriod_{0};
