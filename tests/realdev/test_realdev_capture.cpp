@@ -108,6 +108,46 @@ void ExpectAbout300DistinctFrames(const std::string& path) {
 
 constexpr int64_t At30 = 10000000 / 30;
 
+// `graph` runs `source` into `grabber` on the pin of `category`.
+::testing::AssertionResult RunGrabbing(platform::FilterGraph& graph, platform::PinCategory category,
+                                       const std::shared_ptr<platform::SourceFilter>& source,
+                                       const std::shared_ptr<platform::SampleGrabber>& grabber) {
+    graph.Activate();
+    platform::CaptureGraphBuilder builder(graph);
+    if (!builder.RenderStream(category, platform::MajorType::None, source, grabber, nullptr))
+        return ::testing::AssertionFailure() << "the builder refused the connection";
+    if (!graph.Run()) return ::testing::AssertionFailure() << graph.LastError();
+    return ::testing::AssertionSuccess();
+}
+
+// A numbered camera of `offers` at w x h: each native type is listed at its
+// own rate, RGB24 at 30, and ten seconds recorded hold about 300 distinct frames.
+void ExpectListedAndRecordedAt30(int w, int h, const std::vector<PipeWireCameraMode::Offer>& offers) {
+    PipeWireCameraMode mode;
+    mode.width = w;
+    mode.height = h;
+    mode.offers = offers;
+    mode.numbered = true;
+    PrivatePipeWireCamera camera(mode);
+    REALDEV_START(camera.Start());
+    testsupport::ScopedEnvSet cameraEnv(camera.ClientEnv());
+
+    auto device = Find(platform::DeviceCategory::VideoInput, PrivatePipeWireCamera::Description);
+    ASSERT_TRUE(device) << Joined(Names(platform::DeviceCategory::VideoInput));
+    platform::SourceFilter probe;
+    ASSERT_TRUE(probe.SetDevice(*device));
+    const auto types = probe.OutputPin()->EnumMediaTypes();
+    EXPECT_EQ(ListedFrameTime(types, platform::SubType::RGB24, w, h), At30);
+    for (const auto& offer : offers)
+        EXPECT_EQ(ListedFrameTime(types, offer.jpeg ? platform::SubType::MJPG : platform::SubType::YUY2, w, h),
+                  10000000 / offer.fps);
+
+    testsupport::TempDir dir;
+    const std::string path = dir / "OCL-camera.avi";
+    RecordTenSeconds(*device, w, h, path);
+    ExpectAbout300DistinctFrames(path);
+}
+
 }  // namespace
 
 TEST(RealDevices, TheCaptureLayerListsTheVirtualMicrophoneAndThePipeWireCamera) {
@@ -169,10 +209,7 @@ TEST(RealDevices, AGrabberOnTheRealMicrophoneReceivesPcmAndHearsTheBursts) {
     });
 
     platform::FilterGraph graph;
-    graph.Activate();
-    platform::CaptureGraphBuilder builder(graph);
-    ASSERT_TRUE(builder.RenderStream(platform::PinCategory::None, platform::MajorType::None, source, grabber, nullptr));
-    ASSERT_TRUE(graph.Run()) << graph.LastError();
+    ASSERT_TRUE(RunGrabbing(graph, platform::PinCategory::None, source, grabber));
 
     // A second of sound arrives.
     EXPECT_TRUE(WaitUntil([&] { return bytes.load() >= 44100 * 2; }, 10s))
@@ -223,10 +260,7 @@ TEST(RealDevices, AGrabberOnTheRealCameraReceivesRgb24DibFramesOfTheChosenSize) 
     grabber->SetMediaType(rgb);
 
     platform::FilterGraph graph;
-    graph.Activate();
-    platform::CaptureGraphBuilder builder(graph);
-    ASSERT_TRUE(builder.RenderStream(platform::PinCategory::Preview, platform::MajorType::None, source, grabber, nullptr));
-    ASSERT_TRUE(graph.Run()) << graph.LastError();
+    ASSERT_TRUE(RunGrabbing(graph, platform::PinCategory::Preview, source, grabber));
 
     // Two seconds of frames at 15 a second.
     EXPECT_TRUE(WaitUntil([&] { return grabber->SampleCount() >= 20; }, 15s))
@@ -290,53 +324,12 @@ TEST(RealDevices, DevicesLeaveTheListWhenTheirServersDieAndComeBackWithThem) {
 
 TEST(RealDevices, AJpegPipeWireCameraIsListedAtItsRateAndTenSecondsHoldAbout300DistinctFrames) {
     RealOnly realOnly;
-    PipeWireCameraMode mode;
-    mode.width = 640;
-    mode.height = 480;
-    mode.offers = {{true, 30}};
-    mode.numbered = true;
-    PrivatePipeWireCamera camera(mode);
-    REALDEV_START(camera.Start());
-    testsupport::ScopedEnvSet cameraEnv(camera.ClientEnv());
-
-    auto device = Find(platform::DeviceCategory::VideoInput, PrivatePipeWireCamera::Description);
-    ASSERT_TRUE(device) << Joined(Names(platform::DeviceCategory::VideoInput));
-    platform::SourceFilter probe;
-    ASSERT_TRUE(probe.SetDevice(*device));
-    const auto types = probe.OutputPin()->EnumMediaTypes();
-    EXPECT_EQ(ListedFrameTime(types, platform::SubType::RGB24, 640, 480), At30);
-    EXPECT_EQ(ListedFrameTime(types, platform::SubType::MJPG, 640, 480), At30);
-
-    testsupport::TempDir dir;
-    const std::string path = dir / "OCL-jpeg-camera.avi";
-    RecordTenSeconds(*device, 640, 480, path);
-    ExpectAbout300DistinctFrames(path);
+    ExpectListedAndRecordedAt30(640, 480, {{true, 30}});
 }
 
 TEST(RealDevices, ACameraOfferingYuy2At10AndJpegAt30ListsAndRecordsItsSizeAt30) {
     RealOnly realOnly;
-    PipeWireCameraMode mode;
-    mode.width = 1280;
-    mode.height = 720;
-    mode.offers = {{false, 10}, {true, 30}};
-    mode.numbered = true;
-    PrivatePipeWireCamera camera(mode);
-    REALDEV_START(camera.Start());
-    testsupport::ScopedEnvSet cameraEnv(camera.ClientEnv());
-
-    auto device = Find(platform::DeviceCategory::VideoInput, PrivatePipeWireCamera::Description);
-    ASSERT_TRUE(device) << Joined(Names(platform::DeviceCategory::VideoInput));
-    platform::SourceFilter probe;
-    ASSERT_TRUE(probe.SetDevice(*device));
-    const auto types = probe.OutputPin()->EnumMediaTypes();
-    EXPECT_EQ(ListedFrameTime(types, platform::SubType::RGB24, 1280, 720), At30);
-    EXPECT_EQ(ListedFrameTime(types, platform::SubType::YUY2, 1280, 720), 10000000 / 10);
-    EXPECT_EQ(ListedFrameTime(types, platform::SubType::MJPG, 1280, 720), At30);
-
-    testsupport::TempDir dir;
-    const std::string path = dir / "OCL-two-format-camera.avi";
-    RecordTenSeconds(*device, 1280, 720, path);
-    ExpectAbout300DistinctFrames(path);
+    ExpectListedAndRecordedAt30(1280, 720, {{false, 10}, {true, 30}});
 }
 
 TEST(RealDevices, TheYuy2OfACameraOfferingYuy2AndJpegIsWhatTheCameraSendsWhenChosenOnThePin) {
@@ -362,10 +355,7 @@ TEST(RealDevices, TheYuy2OfACameraOfferingYuy2AndJpegIsWhatTheCameraSendsWhenCho
     grabber->SetMediaType(platform::MakeRgbVideoType(platform::SubType::RGB24, 0, 0));
 
     platform::FilterGraph graph;
-    graph.Activate();
-    platform::CaptureGraphBuilder builder(graph);
-    ASSERT_TRUE(builder.RenderStream(platform::PinCategory::Preview, platform::MajorType::None, source, grabber, nullptr));
-    ASSERT_TRUE(graph.Run()) << graph.LastError();
+    ASSERT_TRUE(RunGrabbing(graph, platform::PinCategory::Preview, source, grabber));
     EXPECT_TRUE(WaitUntil([&] { return grabber->SampleCount() >= 3; }, 15s))
         << grabber->SampleCount() << " frames; " << graph.LastError() << "\n"
         << camera.Logs();
