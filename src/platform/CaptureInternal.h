@@ -154,7 +154,7 @@ bool DeliverToGrabber(GrabberState& grabber, GstSample* sample);
 // Streaming thread of the grabber's branch, before conversion: false when
 // the gate refuses the frame, which is then kept unconverted as the newest.
 bool GrabberTakesFrame(GrabberState& grabber, GstPad* pad, GstBuffer* buffer);
-// A frame with caps `from`, raw or compressed, as a DIB of layout `to` (the grabber's). Any thread.
+// A frame with caps `from`, raw or JPEG, as a DIB of layout `to` (the grabber's). Any thread.
 bool ConvertToDib(GstBuffer* frame, GstCaps* from, const GstVideoInfo& to, std::vector<uint8_t>& out);
 // Streaming thread of the window branch: the newest frame for the renderer.
 void DeliverToRenderer(RendererState& renderer, GstSample* sample);

@@ -341,16 +341,51 @@ bool GrabberTakesFrame(GrabberState& g, GstPad* pad, GstBuffer* buffer) {
     return false;
 }
 
+namespace {
+
+// A raw frame of layout `from` as a DIB of layout `to`.
+bool ConvertRawToDib(GstBuffer* raw, const GstVideoInfo& from, const GstVideoInfo& to, std::vector<uint8_t>& out) {
+    GstVideoConverter* converter =
+        gst_video_converter_new(const_cast<GstVideoInfo*>(&from), const_cast<GstVideoInfo*>(&to), nullptr);
+    if (!converter) return false;
+    GstPtr<GstBuffer> converted(gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&to), nullptr));
+    GstVideoFrame in, result;
+    bool ok = false;
+    if (gst_video_frame_map(&in, &from, raw, GST_MAP_READ)) {
+        if (gst_video_frame_map(&result, &to, converted.get(), GST_MAP_WRITE)) {
+            gst_video_converter_frame(converter, &in, &result);
+            gst_video_frame_unmap(&result);
+            ok = true;
+        }
+        gst_video_frame_unmap(&in);
+    }
+    gst_video_converter_free(converter);
+    return ok && FrameToDib(converted.get(), to, out);
+}
+
+}  // namespace
+
 // Only for a photo or an e-mail: the frame a refusing gate left unconverted,
-// decoded first when it is still compressed.
+// decoded first when it is still a JPEG.
 bool ConvertToDib(GstBuffer* frame, GstCaps* from, const GstVideoInfo& to, std::vector<uint8_t>& out) {
     if (!frame || !from) return false;
-    GstPtr<GstCaps> toCaps(gst_video_info_to_caps(const_cast<GstVideoInfo*>(&to)));
-    GstPtr<GstSample> sample(gst_sample_new(frame, from, nullptr, nullptr));
-    GstPtr<GError> error;
-    GstPtr<GstSample> converted(gst_video_convert_sample(sample.get(), toCaps.get(), 2 * GST_SECOND, error.out()));
-    GstBuffer* buffer = converted ? gst_sample_get_buffer(converted.get()) : nullptr;
-    return buffer && FrameToDib(buffer, to, out);
+    GstVideoInfo info;
+    if (!IsJpeg(from)) return gst_video_info_from_caps(&info, from) && ConvertRawToDib(frame, info, to, out);
+    GstMapInfo map;
+    if (!gst_buffer_map(frame, &map, GST_MAP_READ)) return false;
+    JpegDecoder decoder;
+    std::vector<uint8_t> bgr;
+    int width = 0, height = 0, stride = 0;
+    const bool decoded =
+        decoder.Decode(map.data, map.size, {JpegDecoder::Pixels::Bgr, false, 0, 0}, bgr, width, height, stride);
+    gst_buffer_unmap(frame, &map);
+    if (!decoded) return false;
+    gst_video_info_set_format(&info, GST_VIDEO_FORMAT_BGR, guint(width), guint(height));
+    GST_VIDEO_INFO_PLANE_STRIDE(&info, 0) = stride;  // packed rows, as decoded
+    GST_VIDEO_INFO_SIZE(&info) = bgr.size();
+    GstPtr<GstBuffer> wrapped(
+        gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, bgr.data(), bgr.size(), 0, bgr.size(), nullptr, nullptr));
+    return ConvertRawToDib(wrapped.get(), info, to, out);
 }
 
 }  // namespace detail

@@ -223,13 +223,11 @@ TEST_F(CaptureGraphRun, AFrameLargerThanTheWindowReachesItScaledDownAndTheGrabbe
     rig.graph.Stop();
 }
 
-// Frames the gate refuses are never converted or handed over, yet a photo
-// still gets the newest frame: converted when asked, the right way up, at
-// the grabber's own size.
-TEST_F(CaptureGraphRun, RefusedFramesAreNotConvertedYetAPhotoGetsTheNewest) {
-    Rig rig;
-    rig.Camera(TestCameraName, MakeRgbVideoType(SubType::RGB24, 320, 240));
-    rig.videoGrabber->SetMediaType(MakeRgbVideoType(SubType::RGB24, 160, 120));
+// Runs the rig's camera until three frames passed its grabber's gate, then
+// shuts the gate: `lastDelivered` is the last frame handed over, `photo`
+// what a photo gets after many refused frames.
+void PhotoAfterRefusedFrames(Rig& rig, std::vector<uint8_t>& lastDelivered, std::vector<uint8_t>& photo,
+                             MediaType& type) {
     std::atomic<int> calls{0};
     std::atomic<bool> open{true};
     rig.videoGrabber->SetCallback([&](const uint8_t*, size_t) { ++calls; });
@@ -238,16 +236,26 @@ TEST_F(CaptureGraphRun, RefusedFramesAreNotConvertedYetAPhotoGetsTheNewest) {
     ASSERT_TRUE(WaitUntil([&] { return calls >= 3; }));
     open = false;
     SleepMs(150);  // frames already past the gate arrive
-    std::vector<uint8_t> lastDelivered;
     ASSERT_TRUE(rig.videoGrabber->GetCurrentBuffer(lastDelivered));
     const int delivered = calls;
-    SleepMs(600);  // about nine frames, all refused
+    SleepMs(600);  // many frames, all refused
     EXPECT_EQ(calls, delivered);
-
-    std::vector<uint8_t> photo;
-    MediaType type;
     ASSERT_TRUE(rig.videoGrabber->GetCurrentBuffer(photo, &type));
     rig.graph.Stop();
+    rig.videoGrabber->SetCallback({});
+    rig.videoGrabber->SetFrameGate({});
+}
+
+// Frames the gate refuses are never converted or handed over, yet a photo
+// still gets the newest frame: converted when asked, the right way up, at
+// the grabber's own size.
+TEST_F(CaptureGraphRun, RefusedFramesAreNotConvertedYetAPhotoGetsTheNewest) {
+    Rig rig;
+    rig.Camera(TestCameraName, MakeRgbVideoType(SubType::RGB24, 320, 240));
+    rig.videoGrabber->SetMediaType(MakeRgbVideoType(SubType::RGB24, 160, 120));
+    std::vector<uint8_t> lastDelivered, photo;
+    MediaType type;
+    PhotoAfterRefusedFrames(rig, lastDelivered, photo, type);
     ASSERT_EQ(photo.size(), size_t(160 * 120 * 3));
     EXPECT_EQ(type.subtype, SubType::RGB24);
     // Newer than the last frame converted (the sensor noise moves on), and
@@ -264,6 +272,26 @@ TEST_F(CaptureGraphRun, RefusedFramesAreNotConvertedYetAPhotoGetsTheNewest) {
     }
     EXPECT_LT(difference / double(photo.size()), 12.0);
     EXPECT_GT(upsideDown, 3 * difference) << "the test scene must tell up from down";
+}
+
+// The same for a camera whose frames come as JPEG: the refused frame is
+// kept compressed and decoded only for the photo.
+TEST_F(CaptureGraphRun, APhotoFromAJpegCameraGetsTheNewestFrameDecodedWhenAsked) {
+    testsupport::TempDir dir;
+    const std::string clip = dir / "ball.avi";
+    ASSERT_TRUE(capturetest::MakeTestVideo(clip, 320, 240, 90, 30));  // a ball moving for three seconds
+    testsupport::ScopedEnv file("OCULARA_TEST_VIDEO_FILE", clip);
+    Rig rig;
+    rig.Camera(TestFileCameraName, MakeRgbVideoType(SubType::RGB24, 320, 240));
+    std::vector<uint8_t> lastDelivered, photo;
+    MediaType type;
+    PhotoAfterRefusedFrames(rig, lastDelivered, photo, type);
+    ASSERT_EQ(photo.size(), size_t(320 * 240 * 3));
+    ASSERT_EQ(lastDelivered.size(), photo.size());
+    EXPECT_NE(photo, lastDelivered);  // the ball moved on
+    double difference = 0;
+    for (size_t i = 0; i < photo.size(); ++i) difference += std::abs(int(photo[i]) - int(lastDelivered[i]));
+    EXPECT_LT(difference / double(photo.size()), 12.0);  // the same picture around the ball
 }
 
 // A day of frames must not mean a day of allocations: once the stream runs,
