@@ -89,6 +89,8 @@ struct GrabberState {
     uint32_t passedAtMs = 0;
     bool passedPending = false;
     uint32_t leadMs = 0;
+    // Streaming thread: how long a JPEG frame lately took to decode, decaying slowly.
+    uint32_t decodeMs = 0;
 
     mutable std::mutex formatMutex;
     MediaType mediaType;

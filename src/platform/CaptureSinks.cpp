@@ -289,6 +289,14 @@ void HandSound(GrabberState& g, GstBuffer* buffer) {
     g.pending.erase(g.pending.begin(), g.pending.begin() + ptrdiff_t(used));
 }
 
+// A frame the gate refused, kept unconverted as the newest for a photo.
+void KeepRefused(GrabberState& g, GstBuffer* buffer, GstCaps* caps) {
+    if (!g.bufferSamples) return;
+    std::lock_guard lock(g.sampleMutex);
+    g.newestRaw = GstPtr<GstBuffer>::Ref(buffer);
+    g.newestRawCaps = GstPtr<GstCaps>::Ref(caps);
+}
+
 enum class Decoded { Frame, Broken, OtherSize };
 
 // A whole JPEG frame decoded as the connected type's DIB into g.work.
@@ -314,7 +322,18 @@ bool DeliverToGrabber(GrabberState& g, GstSample* sample) {
         return true;
     }
     if (g.jpegPixels && IsJpeg(caps)) {
+        // The frame is here: the detector says whether it wants it once
+        // decoded, so a frame it would pass over is not decoded at all.
+        {
+            std::lock_guard lock(g.callbackMutex);
+            if (g.gate && !g.gate(g.decodeMs + 1)) {
+                KeepRefused(g, buffer, caps);
+                return true;
+            }
+        }
+        const uint32_t start = timeGetTime();
         const Decoded decoded = DecodeToWork(g, buffer);
+        g.decodeMs = std::max(timeGetTime() - start, g.decodeMs - g.decodeMs / 16);
         if (decoded == Decoded::Frame) Hand(g);
         return decoded != Decoded::OtherSize;
     }
@@ -332,12 +351,8 @@ bool GrabberTakesFrame(GrabberState& g, GstPad* pad, GstBuffer* buffer) {
             return true;
         }
     }
-    if (!g.bufferSamples) return false;
     GstPtr<GstCaps> caps(gst_pad_get_current_caps(pad));
-    if (!caps) return false;
-    std::lock_guard lock(g.sampleMutex);
-    g.newestRaw = GstPtr<GstBuffer>::Ref(buffer);
-    g.newestRawCaps = std::move(caps);
+    if (caps) KeepRefused(g, buffer, caps.get());
     return false;
 }
 

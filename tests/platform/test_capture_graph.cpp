@@ -294,6 +294,31 @@ TEST_F(CaptureGraphRun, APhotoFromAJpegCameraGetsTheNewestFrameDecodedWhenAsked)
     EXPECT_LT(difference / double(photo.size()), 12.0);  // the same picture around the ball
 }
 
+// A JPEG frame is asked about twice: before it waits for its time, with
+// the way ahead of it, and once there, with only its decoding ahead. A
+// frame the detector would pass over on arrival is never decoded.
+TEST_F(CaptureGraphRun, AJpegFrameTheDetectorPassesOverOnArrivalIsNeverDecoded) {
+    testsupport::TempDir dir;
+    const std::string clip = dir / "ball.avi";
+    ASSERT_TRUE(capturetest::MakeTestVideo(clip, 320, 240, 30, 30));
+    testsupport::ScopedEnv file("OCULARA_TEST_VIDEO_FILE", clip);
+    Rig rig;
+    rig.Camera(TestFileCameraName, MakeRgbVideoType(SubType::RGB24, 320, 240));
+    std::atomic<int> calls{0}, asked{0};
+    std::atomic<uint32_t> wantsFrom{20};  // below: the question on arrival, nothing decoded yet
+    rig.videoGrabber->SetCallback([&](const uint8_t*, size_t) { ++calls; });
+    rig.videoGrabber->SetFrameGate([&](uint32_t leadMs) {
+        ++asked;
+        return leadMs >= wantsFrom;
+    });
+    ASSERT_TRUE(rig.graph.Run()) << rig.graph.LastError();
+    ASSERT_TRUE(WaitUntil([&] { return asked >= 20; }));
+    EXPECT_EQ(calls, 0);
+    wantsFrom = 0;
+    EXPECT_TRUE(WaitUntil([&] { return calls >= 3; }));
+    rig.graph.Stop();
+}
+
 // A day of frames must not mean a day of allocations: once the stream runs,
 // the grabber and the window reuse their buffers and the frame's type.
 TEST_F(CaptureGraphRun, RunningFramesAllocateNothingInTheGrabberOrTheWindow) {
