@@ -120,7 +120,16 @@ struct TSettings {
     int32_t NumMinRumoriPerAvviso = 2;
     int32_t TempoMaxRumoriPerAvviso = 2000;
     int32_t SesnsibilitaAudioDetector = 2;
+    // The mail server's submission: its port, its security (MailSicurezza)
+    // and the account to log in with (no login while the user is empty).
+    int32_t Mail_Porta = 25;
+    int32_t Mail_Sicurezza = 0;
+    std::string Mail_Utente;
+    std::string Mail_PasswordSMTP;
 };
+
+// Mail_Sicurezza's values.
+enum MailSicurezza : int32_t { MailNessuna = 0, MailStartTls = 1, MailTls = 2 };
 
 extern TSettings Settings;
 // The program's folder, always ending in "/"; read-only after start-up.
@@ -133,5 +142,5 @@ extern std::string IdentificativoPC;
 void SetupProgramDir();
 // Fills Settings from the HKCU hive; once, before the main window exists.
 void LoadSettings();
-// Writes all 68 values to the HKCU hive, in table order.
+// Writes all 72 values to the HKCU hive, in table order.
 void SaveSettings();

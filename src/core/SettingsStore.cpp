@@ -1,4 +1,4 @@
-// LoadSettings and SaveSettings: the 68 values of TSettings in the HKCU hive.
+// LoadSettings and SaveSettings: the 72 values of TSettings in the HKCU hive.
 
 #include "core/SettingsStore.h"
 
@@ -104,8 +104,13 @@ const Entry kTable[] = {
     Number("NumMinRumoriPerAvviso", &TSettings::NumMinRumoriPerAvviso),
     Number("TempoMaxRumoriPerAvviso", &TSettings::TempoMaxRumoriPerAvviso),
     Number("SesnsibilitaAudioDetector", &TSettings::SesnsibilitaAudioDetector),
+    // Added after the first 68, which keep their order.
+    Number("Mail_Porta", &TSettings::Mail_Porta),
+    Number("Mail_Sicurezza", &TSettings::Mail_Sicurezza),
+    Text("Mail_Utente", &TSettings::Mail_Utente),
+    Text("Mail_PasswordSMTP", &TSettings::Mail_PasswordSMTP),
 };
-static_assert(std::size(kTable) == 68);
+static_assert(std::size(kTable) == 72);
 
 std::optional<int32_t> ParseDecimal(const std::string& text) {
     size_t first = text.find_first_not_of(" \t");

@@ -115,6 +115,10 @@ protected:
             {"NumMinRumoriPerAvviso", dw, "2"},
             {"TempoMaxRumoriPerAvviso", dw, "2000"},
             {"SesnsibilitaAudioDetector", dw, "2"},
+            {"Mail_Porta", dw, "25"},
+            {"Mail_Sicurezza", dw, "0"},
+            {"Mail_Utente", sz, ""},
+            {"Mail_PasswordSMTP", sz, ""},
         };
     }
 
@@ -156,7 +160,7 @@ TEST_F(SettingsTest, DefaultPhotoAndRecordingFoldersAreMadeForTheUserAlone) {
     EXPECT_EQ(PermissionsOf(Docs()), 0777);
 }
 
-TEST_F(SettingsTest, FirstStartTakesEveryDefaultAndTheFirstSaveWritesAll68InOrder) {
+TEST_F(SettingsTest, FirstStartTakesEveryDefaultAndTheFirstSaveWritesAll72InOrder) {
     LoadSettings();
 
     EXPECT_TRUE(RegKey::Open(RegRoot::CurrentUser, "\\Software\\Brevant", false));
@@ -175,7 +179,7 @@ TEST_F(SettingsTest, FirstStartTakesEveryDefaultAndTheFirstSaveWritesAll68InOrde
     auto key = Ocl(false);
     ASSERT_TRUE(key);
     const auto expected = FirstStartValues();
-    ASSERT_EQ(expected.size(), 68u);
+    ASSERT_EQ(expected.size(), 72u);
     std::vector<std::string> names;
     for (const auto& e : expected) names.push_back(e.name);
     EXPECT_EQ(key->ValueNames(), names);
@@ -253,7 +257,11 @@ TEST_F(SettingsTest, AValueOfTheWrongTypeTakesItsDefaultAndTheLoadGoesOn) {
            {"Conn_ProxyPorta", RegValue::FromText(RegType::ExpandSz, "%PORTA%")},
            {"Conn_ProxyPassword", Sz("pw")},
            {"TempoMaxRumoriPerAvviso", Sz("3000")},
-           {"SesnsibilitaAudioDetector", Dw(5)}});
+           {"SesnsibilitaAudioDetector", Dw(5)},
+           {"Mail_Porta", Raw(RegType::Binary, "\x4b\x02")},
+           {"Mail_Sicurezza", Sz("1")},
+           {"Mail_Utente", Dw(7)},
+           {"Mail_PasswordSMTP", Sz("p\u00e0ss")}});
     LoadSettings();
     EXPECT_EQ(Settings.dispositivo_video, "");
     EXPECT_EQ(Settings.risoluzione_video, "640x480");
@@ -267,13 +275,19 @@ TEST_F(SettingsTest, AValueOfTheWrongTypeTakesItsDefaultAndTheLoadGoesOn) {
     EXPECT_EQ(Settings.Conn_ProxyPassword, "pw");
     EXPECT_EQ(Settings.TempoMaxRumoriPerAvviso, 3000);
     EXPECT_EQ(Settings.SesnsibilitaAudioDetector, 5);
+    EXPECT_EQ(Settings.Mail_Porta, 25);
+    EXPECT_EQ(Settings.Mail_Sicurezza, MailStartTls);
+    EXPECT_EQ(Settings.Mail_Utente, "");
+    EXPECT_EQ(Settings.Mail_PasswordSMTP, "p\u00e0ss");
 
     SaveSettings();
     auto key = Ocl(false);
     EXPECT_EQ(key->Read("dispositivo_video"), Sz(""));
     EXPECT_EQ(key->Read("NotificaOgni"), Dw(120));
     EXPECT_EQ(key->Read("Conn_ProxyPorta"), Sz("%PORTA%"));
-    EXPECT_EQ(key->ValueNames().size(), 68u);
+    EXPECT_EQ(key->ValueNames().size(), 72u);
+    EXPECT_EQ(key->Read("Mail_Porta"), Dw(25));
+    EXPECT_EQ(key->Read("Mail_Sicurezza"), Sz("1"));
 }
 
 TEST_F(SettingsTest, TextsAndTimeStampsComeBackAsTheyWere) {
@@ -366,7 +380,7 @@ TEST_F(SettingsTest, ADamagedHiveStillGivesWhatItCanAndIsKeptAside) {
     EXPECT_EQ(Settings.SMS_NumeroCellulare, "3331234567");
     SaveSettings();
     EXPECT_EQ(ReadFile(HiveFile() + ".damaged"), damaged);
-    EXPECT_EQ(Ocl(false)->ValueNames().size(), 68u);
+    EXPECT_EQ(Ocl(false)->ValueNames().size(), 72u);
 }
 
 TEST(IdentificativoPCFormat, IsEightUpperCaseHexDigitsOfTheSerial) {
