@@ -35,7 +35,8 @@ const std::vector<std::string> kValueNames = {
     "Conn_ProxyServer", "Conn_ProxyPorta", "Conn_ProxyAuth", "Conn_ProxyUsername", "Conn_ProxyPassword",
     "EsecuzioneAutomatica", "AvviaMonitoraggio", "ScriviLog", "DimMaxLog", "AttesaPerCalibrazioneVideo",
     "NumMinMovimentiPerAvviso", "TempoMaxMovimentiPerAvviso", "SesnsibilitaMotionDetector",
-    "AttesaPerCalibrazioneAudio", "NumMinRumoriPerAvviso", "TempoMaxRumoriPerAvviso", "SesnsibilitaAudioDetector"};
+    "AttesaPerCalibrazioneAudio", "NumMinRumoriPerAvviso", "TempoMaxRumoriPerAvviso", "SesnsibilitaAudioDetector",
+    "Mail_Porta", "Mail_Sicurezza", "Mail_Utente", "Mail_PasswordSMTP"};
 
 struct HiveValue {
     std::string name;

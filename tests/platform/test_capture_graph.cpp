@@ -69,6 +69,17 @@ struct Collector {
 
 using CaptureGraphRun = CaptureTest;
 
+// A clip made by the installed tools in a folder of its own, the file
+// camera pointed at it while this lives.
+struct ClipCamera {
+    ClipCamera(int w, int h, int frames, int fps, const std::string& pattern = "ball")
+        : made(capturetest::MakeTestVideo(dir / "clip.avi", w, h, frames, fps, pattern)),
+          env("OCULARA_TEST_VIDEO_FILE", dir / "clip.avi") {}
+    testsupport::TempDir dir;
+    bool made;
+    testsupport::ScopedEnv env;
+};
+
 TEST_F(CaptureGraphRun, TestCameraDeliversBottomUpBgrFramesAtItsOwnPace) {
     Rig rig;
     rig.Camera(TestCameraName, MakeRgbVideoType(SubType::RGB24, 352, 288));
@@ -277,10 +288,8 @@ TEST_F(CaptureGraphRun, RefusedFramesAreNotConvertedYetAPhotoGetsTheNewest) {
 // The same for a camera whose frames come as JPEG: the refused frame is
 // kept compressed and decoded only for the photo.
 TEST_F(CaptureGraphRun, APhotoFromAJpegCameraGetsTheNewestFrameDecodedWhenAsked) {
-    testsupport::TempDir dir;
-    const std::string clip = dir / "ball.avi";
-    ASSERT_TRUE(capturetest::MakeTestVideo(clip, 320, 240, 90, 30));  // a ball moving for three seconds
-    testsupport::ScopedEnv file("OCULARA_TEST_VIDEO_FILE", clip);
+    ClipCamera clip(320, 240, 90, 30);  // a ball moving for three seconds
+    ASSERT_TRUE(clip.made);
     Rig rig;
     rig.Camera(TestFileCameraName, MakeRgbVideoType(SubType::RGB24, 320, 240));
     std::vector<uint8_t> lastDelivered, photo;
@@ -298,10 +307,8 @@ TEST_F(CaptureGraphRun, APhotoFromAJpegCameraGetsTheNewestFrameDecodedWhenAsked)
 // the way ahead of it, and once there, with only its decoding ahead. A
 // frame the detector would pass over on arrival is never decoded.
 TEST_F(CaptureGraphRun, AJpegFrameTheDetectorPassesOverOnArrivalIsNeverDecoded) {
-    testsupport::TempDir dir;
-    const std::string clip = dir / "ball.avi";
-    ASSERT_TRUE(capturetest::MakeTestVideo(clip, 320, 240, 30, 30));
-    testsupport::ScopedEnv file("OCULARA_TEST_VIDEO_FILE", clip);
+    ClipCamera clip(320, 240, 30, 30);
+    ASSERT_TRUE(clip.made);
     Rig rig;
     rig.Camera(TestFileCameraName, MakeRgbVideoType(SubType::RGB24, 320, 240));
     std::atomic<int> calls{0}, asked{0};
@@ -352,10 +359,8 @@ TEST_F(CaptureGraphRun, RunningFramesAllocateNothingInTheGrabberOrTheWindow) {
 }
 
 TEST_F(CaptureGraphRun, WindowFramesAreTopDownWhereGrabberFramesAreBottomUp) {
-    testsupport::TempDir dir;
-    const std::string clip = dir / "bars.avi";
-    ASSERT_TRUE(capturetest::MakeTestVideo(clip, 160, 120, 5, 10, "smpte"));  // a still picture
-    testsupport::ScopedEnv file("OCULARA_TEST_VIDEO_FILE", clip);
+    ClipCamera clip(160, 120, 5, 10, "smpte");  // a still picture
+    ASSERT_TRUE(clip.made);
     Rig rig;
     rig.Camera(TestFileCameraName, MakeRgbVideoType(SubType::RGB24, 160, 120), true);
     ASSERT_TRUE(rig.graph.Run()) << rig.graph.LastError();
@@ -461,10 +466,8 @@ TEST_F(CaptureGraphRun, TwentyStartsAndStopsInARow) {
 }
 
 TEST_F(CaptureGraphRun, FileCameraLoopsTheClipInRealTime) {
-    testsupport::TempDir dir;
-    const std::string clip = dir / "clip.avi";
-    ASSERT_TRUE(capturetest::MakeTestVideo(clip, 176, 144, 10, 20));  // half a second
-    testsupport::ScopedEnv file("OCULARA_TEST_VIDEO_FILE", clip);
+    ClipCamera clip(176, 144, 10, 20);  // half a second
+    ASSERT_TRUE(clip.made);
     Rig rig;
     rig.Camera(TestFileCameraName, MakeRgbVideoType(SubType::RGB24, 176, 144));
     Collector got;
