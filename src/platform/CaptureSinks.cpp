@@ -138,15 +138,21 @@ bool CopyBgrx(GstBuffer* buffer, GstCaps* caps, VideoFrame& out) {
     return true;
 }
 
+// The JPEG frame in `buffer` decoded into `out`; false when it is broken.
+bool DecodeBuffer(JpegDecoder& decoder, GstBuffer* buffer, const JpegDecoder::Layout& layout,
+                  std::vector<uint8_t>& out, int& width, int& height, int& stride) {
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) return false;
+    const bool ok = decoder.Decode(map.data, map.size, layout, out, width, height, stride);
+    gst_buffer_unmap(buffer, &map);
+    return ok;
+}
+
 // As wide as the window at least: a wide frame may come out lower, the
 // window stretches it as it does every frame of another shape.
 bool DecodeBgrx(JpegDecoder& decoder, GstBuffer* buffer, VideoFrame& out) {
-    GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) return false;
-    const bool ok = decoder.Decode(map.data, map.size, {JpegDecoder::Pixels::Bgrx, false, kPreviewWidth, 0},
-                                   out.Pixels, out.Width, out.Height, out.Stride);
-    gst_buffer_unmap(buffer, &map);
-    return ok;
+    return DecodeBuffer(decoder, buffer, {JpegDecoder::Pixels::Bgrx, false, kPreviewWidth, 0}, out.Pixels, out.Width,
+                        out.Height, out.Stride);
 }
 
 }  // namespace
@@ -191,18 +197,19 @@ bool VideoInfoOf(const MediaType& type, GstVideoInfo& info) {
 // Learns the stream's layout when its caps change. Streaming thread.
 bool LearnCaps(GrabberState& g, GstCaps* caps) {
     if (g.streamCaps && gst_caps_is_equal(g.streamCaps.get(), caps)) return true;
+    // JPEG frames are decoded here, into the type the branch was built for.
+    const bool decodedHere = g.jpegPixels && IsJpeg(caps);
     std::optional<MediaType> type;
-    if (g.jpegPixels && IsJpeg(caps)) {
+    if (decodedHere) {
         std::lock_guard lock(g.formatMutex);
-        type = g.connected;  // what the frames are decoded to, as the branch was built
+        type = g.connected;
     } else {
         type = MediaTypeFromCaps(caps);
     }
     if (!type) return false;
     g.streamIsVideo = type->majortype == MajorType::Video;
     if (g.streamIsVideo) {
-        if (!(g.jpegPixels && IsJpeg(caps) ? VideoInfoOf(*type, g.videoInfo)
-                                          : gst_video_info_from_caps(&g.videoInfo, caps)))
+        if (!(decodedHere ? VideoInfoOf(*type, g.videoInfo) : gst_video_info_from_caps(&g.videoInfo, caps)))
             return false;
         g.streamBits = RgbBitCount(type->subtype);
     } else {
@@ -301,12 +308,9 @@ enum class Decoded { Frame, Broken, OtherSize };
 
 // A whole JPEG frame decoded as the connected type's DIB into g.work.
 Decoded DecodeToWork(GrabberState& g, GstBuffer* buffer) {
-    GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) return Decoded::Broken;
     int width = 0, height = 0, stride = 0;
-    const bool ok = g.jpeg.Decode(map.data, map.size, {*g.jpegPixels, true, 0, 0}, g.work, width, height, stride);
-    gst_buffer_unmap(buffer, &map);
-    if (!ok) return Decoded::Broken;  // cameras send one now and then; the next frame comes
+    if (!DecodeBuffer(g.jpeg, buffer, {*g.jpegPixels, true, 0, 0}, g.work, width, height, stride))
+        return Decoded::Broken;  // cameras send one now and then; the next frame comes
     const bool same = width == GST_VIDEO_INFO_WIDTH(&g.videoInfo) && height == GST_VIDEO_INFO_HEIGHT(&g.videoInfo);
     return same ? Decoded::Frame : Decoded::OtherSize;
 }
@@ -386,15 +390,11 @@ bool ConvertToDib(GstBuffer* frame, GstCaps* from, const GstVideoInfo& to, std::
     if (!frame || !from) return false;
     GstVideoInfo info;
     if (!IsJpeg(from)) return gst_video_info_from_caps(&info, from) && ConvertRawToDib(frame, info, to, out);
-    GstMapInfo map;
-    if (!gst_buffer_map(frame, &map, GST_MAP_READ)) return false;
     JpegDecoder decoder;
     std::vector<uint8_t> bgr;
     int width = 0, height = 0, stride = 0;
-    const bool decoded =
-        decoder.Decode(map.data, map.size, {JpegDecoder::Pixels::Bgr, false, 0, 0}, bgr, width, height, stride);
-    gst_buffer_unmap(frame, &map);
-    if (!decoded) return false;
+    if (!DecodeBuffer(decoder, frame, {JpegDecoder::Pixels::Bgr, false, 0, 0}, bgr, width, height, stride))
+        return false;
     gst_video_info_set_format(&info, GST_VIDEO_FORMAT_BGR, guint(width), guint(height));
     GST_VIDEO_INFO_PLANE_STRIDE(&info, 0) = stride;  // packed rows, as decoded
     GST_VIDEO_INFO_SIZE(&info) = bgr.size();
