@@ -82,7 +82,45 @@ void RemoveIfPresent(const std::string& path) {
     if (!path.empty()) (void)::unlink(path.c_str());  // a missing file is no error
 }
 
+bool IsKnownSecurity(int32_t value) { return value == MailNessuna || value == MailStartTls || value == MailTls; }
+
+SmtpOutcome ComposeAndSend(const TSettings& s, const MailMessage& message, const SmtpLimits& limits, int cancelFd) {
+    SmtpOutcome outcome;
+    // A value no list item stands for must not fall back to the clear.
+    if (!IsKnownSecurity(s.Mail_Sicurezza))
+        outcome.error = "unknown mail security setting " + std::to_string(s.Mail_Sicurezza) +
+                        " (0 none, 1 STARTTLS, 2 SSL/TLS)";
+    // A CR or LF in the address or subject refuses the message: it fails like the exchange.
+    else if (const auto text = ComposeMessage(message, NewMessageStamp(s.Mail_Indirizzo)))
+        outcome = SendMail(EnvelopeFor(s), *text, limits, cancelFd);
+    else
+        outcome.error = "the address or the subject cannot stand in a message header";
+    return outcome;
+}
+
 }  // namespace
+
+SmtpEnvelope EnvelopeFor(const TSettings& s) {
+    SmtpEnvelope envelope;
+    envelope.host = s.Mail_ServerSMTP;
+    envelope.port = SmtpPort(s.Mail_Porta);
+    envelope.from = s.Mail_Indirizzo;
+    envelope.recipients = {s.Mail_Indirizzo};
+    envelope.security = s.Mail_Sicurezza == MailTls        ? SmtpSecurity::Tls
+                        : s.Mail_Sicurezza == MailStartTls ? SmtpSecurity::StartTls
+                                                           : SmtpSecurity::None;
+    envelope.user = s.Mail_Utente;
+    envelope.password = s.Mail_PasswordSMTP;
+    return envelope;
+}
+
+SmtpOutcome InviaMailDiProva(const TSettings& settings, const SmtpLimits& limits, int cancelFd) {
+    MailMessage message;
+    message.address = settings.Mail_Indirizzo;
+    message.subject = kOggettoMailDiProva;
+    message.body = kTestoMailDiProva;
+    return ComposeAndSend(settings, message, limits, cancelFd);
+}
 
 // ---------------------------------------------------------------- worker
 
@@ -169,18 +207,7 @@ void MailWorker::thrdMailRun(const MailJob& job) {
             message.attachmentName = BaseName(job.fotoAllegata);
     }
 
-    SmtpEnvelope envelope;
-    envelope.host = s.Mail_ServerSMTP;
-    envelope.port = job.port;
-    envelope.from = s.Mail_Indirizzo;
-    envelope.recipients = {s.Mail_Indirizzo};
-
-    SmtpOutcome outcome;
-    // A CR or LF in the address or subject refuses the message: it fails like the exchange.
-    if (const auto text = ComposeMessage(message, NewMessageStamp(s.Mail_Indirizzo)))
-        outcome = SendMail(envelope, *text, hooks_.limits, cancelPipe_[0]);
-    else
-        outcome.error = "the address or the subject cannot stand in a message header";
+    const SmtpOutcome outcome = ComposeAndSend(s, message, hooks_.limits, cancelPipe_[0]);
     const bool sent = outcome.ok;
 
     if (cancelled_.load()) {
@@ -267,7 +294,6 @@ void InviaMail_TimerTimer(MailWorker& thrdMail, const TSettings& settings, uint8
     job.connection = ConnectionSettings::From(settings);
     job.oggetto = alarms::OggettoMail;
     job.tipoEvento = tipoEvento;
-    job.port = SmtpPort();
     thrdMail.Start(std::move(job));
 }
 

@@ -29,7 +29,6 @@ struct MailJob {
     std::string corpo;         // the body: TestoMail, with the photo line when a photo was taken
     std::string fotoAllegata;  // FotoAllegata: the temporary JPEG, empty when none
     uint8_t tipoEvento = 0;    // of the notified event: 3 is a periodic notification
-    uint16_t port = 25;
 };
 
 // What the worker calls around the exchange; tests replace them.
@@ -97,6 +96,20 @@ using FrameGrabber = std::function<bool(std::vector<uint8_t>& frame, platform::M
 // be had is silently left out.
 void InviaMail_TimerTimer(MailWorker& thrdMail, const TSettings& settings, uint8_t tipoEvento,
                           bool videoDetectorMonitoring, const FrameGrabber& grabFrame);
+
+// Where and how a message from and to Mail_Indirizzo goes: Mail_ServerSMTP,
+// Mail_Porta (see SmtpPort), Mail_Sicurezza and the account.
+SmtpEnvelope EnvelopeFor(const TSettings& settings);
+
+// The subject and body of the alarm dialog's test message.
+inline constexpr const char* kOggettoMailDiProva = "Oculara: e-mail di prova";
+inline constexpr const char* kTestoMailDiProva =
+    "Questa è un'e-mail di prova inviata da Oculara con le impostazioni di posta elettronica.\r\n";
+
+// "Invia e-mail di prova": the test message, with these settings, on the
+// calling thread, which it blocks for the whole exchange. No dial-up, no
+// photo, no log row, no stamp: the outcome is the caller's to show.
+SmtpOutcome InviaMailDiProva(const TSettings& settings, const SmtpLimits& limits = {}, int cancelFd = -1);
 
 // A free temporary file, created and opened for writing by this call.
 struct TemporaryFile {

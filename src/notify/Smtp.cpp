@@ -355,16 +355,17 @@ std::optional<std::string> ComposeMessage(const MailMessage& message, const Mess
 
 // ---------------------------------------------------------------- transport
 
-uint16_t SmtpPort() {
+uint16_t SmtpPort(int32_t configured) {
+    const uint16_t fallback = configured >= 1 && configured <= 65535 ? static_cast<uint16_t>(configured) : 25;
     const char* text = std::getenv("OCULARA_SMTP_PORT");
-    if (!text || !*text) return 25;
+    if (!text || !*text) return fallback;
     long value = 0;
     for (const char* p = text; *p; ++p) {
-        if (*p < '0' || *p > '9') return 25;
+        if (*p < '0' || *p > '9') return fallback;
         value = value * 10 + (*p - '0');
-        if (value > 65535) return 25;
+        if (value > 65535) return fallback;
     }
-    return value == 0 ? 25 : static_cast<uint16_t>(value);
+    return value == 0 ? fallback : static_cast<uint16_t>(value);
 }
 
 SmtpConnection::SmtpConnection(int fd, std::chrono::milliseconds replyLimit, int cancelFd)

@@ -1,7 +1,8 @@
 #pragma once
 // The e-mail side of the notification transport: a MIME message built as
 // plain text, and the fixed SMTP dialogue that delivers it over a POSIX
-// socket. No authentication, no encryption, port 25.
+// socket: in the clear on port 25 by default, or inside TLS (STARTTLS or
+// from the first byte) with a login on a submission port.
 //
 // Body text is UTF-8 and goes out as quoted-printable with charset utf-8:
 // 7-bit on the wire, so it passes servers without 8BITMIME and the HELO
@@ -65,11 +66,17 @@ struct SmtpLimits {
     std::chrono::milliseconds reply{60000};    // each reply, and each stalled write
 };
 
+// Mail_Sicurezza's meaning on the wire.
+enum class SmtpSecurity { None = 0, StartTls = 1, Tls = 2 };
+
 struct SmtpEnvelope {
-    std::string host;  // Mail_ServerSMTP: host name or address
+    std::string host;  // Mail_ServerSMTP: host name or address; the certificate must name it
     uint16_t port = 25;
     std::string from;
     std::vector<std::string> recipients;
+    SmtpSecurity security = SmtpSecurity::None;
+    std::string user;  // empty: no login
+    std::string password;
 };
 
 struct SmtpOutcome {
@@ -77,14 +84,20 @@ struct SmtpOutcome {
     std::string error;  // what went wrong, for diagnostics; empty on success
 };
 
-// 25, or OCULARA_SMTP_PORT when it holds a valid port (tests only).
-uint16_t SmtpPort();
+// OCULARA_SMTP_PORT when it holds a valid port (tests only), else
+// `configured` when it is one, else 25.
+uint16_t SmtpPort(int32_t configured = 25);
 
-// One complete exchange: connect, 220 greeting, EHLO (HELO when EHLO is not
-// answered 250), RSET, MAIL FROM, RCPT TO for each recipient, DATA, the
+// One complete exchange: connect (TLS at once with SmtpSecurity::Tls), 220
+// greeting, EHLO (HELO when EHLO is not answered 250); with StartTls the
+// EHLO must offer STARTTLS, and EHLO is sent again inside TLS; a login
+// (AUTH PLAIN, or LOGIN when only that is offered) when `user` is set, never
+// in the clear; then RSET, MAIL FROM, RCPT TO for each recipient, DATA, the
 // dot-stuffed message, ".", QUIT. Success is the 250 after the final ".";
-// the reply to QUIT does not matter. Every wait is bounded by `limits`;
-// a readable `cancelFd` (-1: none) aborts at the next wait. Never throws.
+// the reply to QUIT does not matter. The server's certificate is checked
+// against the system's trusted authorities (SSL_CERT_FILE / SSL_CERT_DIR
+// honoured) and against `host`. Every wait is bounded by `limits`; a
+// readable `cancelFd` (-1: none) aborts at the next wait. Never throws.
 SmtpOutcome SendMail(const SmtpEnvelope& envelope, const std::string& message,
                      const SmtpLimits& limits = {}, int cancelFd = -1);
 

@@ -202,13 +202,18 @@ TEST(SmtpMessage, DateAndStampsAreWellFormed) {
     EXPECT_EQ(a.boundary.rfind("=_", 0), 0u);
 }
 
-TEST(SmtpMessage, PortComesFromTheTestVariableOnlyWhenValid) {
+TEST(SmtpMessage, PortComesFromTheTestVariableOnlyWhenValidElseFromTheSetting) {
     const std::vector<std::pair<std::optional<std::string>, uint16_t>> cases = {
         {std::nullopt, 25}, {"2525", 2525}, {"", 25}, {"abc", 25}, {"70000", 25}, {"0", 25}, {"25x", 25}};
     for (const auto& [value, port] : cases) {
         testsupport::ScopedEnv env("OCULARA_SMTP_PORT", value);
         EXPECT_EQ(SmtpPort(), port) << value.value_or("(unset)");
+        EXPECT_EQ(SmtpPort(587), value && port != 25 ? port : 587) << value.value_or("(unset)");
     }
+    testsupport::ScopedEnv env("OCULARA_SMTP_PORT", std::nullopt);
+    for (const int32_t bad : {0, -1, 65536, INT32_MAX}) EXPECT_EQ(SmtpPort(bad), 25) << bad;
+    EXPECT_EQ(SmtpPort(65535), 65535);
+    EXPECT_EQ(SmtpPort(465), 465);
 }
 
 // Replies read from one end of a socket pair, written in pieces from the other.
