@@ -9,7 +9,7 @@ PACKAGES=(
   qt6-base-dev libgl-dev fonts-dejavu-core
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-alsa gstreamer1.0-libav gstreamer1.0-tools
-  libcurl4-openssl-dev libjpeg62-turbo-dev
+  libcurl4-openssl-dev libjpeg62-turbo-dev libssl-dev openssl ca-certificates
   python3 python3-aiosmtpd tinyproxy
   xdg-utils desktop-file-utils
   ccache

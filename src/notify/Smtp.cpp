@@ -1,6 +1,7 @@
 #include "notify/Smtp.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -9,8 +10,14 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <poll.h>
+#include <pthread.h>
 #include <random>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -368,8 +375,69 @@ uint16_t SmtpPort(int32_t configured) {
     return value == 0 ? fallback : static_cast<uint16_t>(value);
 }
 
+namespace {
+
+// SSL_write writes with write(2), which raises SIGPIPE on a line the server
+// has closed; the signal is held back on this thread for the call and any
+// that it caused is taken off before the mask is restored.
+class SigpipeHeld {
+public:
+    SigpipeHeld() {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+    }
+    ~SigpipeHeld() {
+        if (!wasPending_) {
+            const timespec zero{0, 0};
+            while (sigtimedwait(&pipe_, nullptr, &zero) == SIGPIPE) {
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+    }
+    SigpipeHeld(const SigpipeHeld&) = delete;
+    SigpipeHeld& operator=(const SigpipeHeld&) = delete;
+
+private:
+    sigset_t pipe_{};
+    sigset_t old_{};
+    bool wasPending_ = false;
+};
+
+// The first error OpenSSL queued on this thread, readable; the queue is emptied.
+std::string TlsErrorText() {
+    const unsigned long code = ERR_get_error();
+    ERR_clear_error();
+    if (code == 0) return "unknown TLS error";
+    char text[256];
+    ERR_error_string_n(code, text, sizeof text);
+    return text;
+}
+
+bool IsAddressLiteral(const std::string& host) {
+    unsigned char bytes[16];
+    return ::inet_pton(AF_INET, host.c_str(), bytes) == 1 || ::inet_pton(AF_INET6, host.c_str(), bytes) == 1;
+}
+
+}  // namespace
+
 SmtpConnection::SmtpConnection(int fd, std::chrono::milliseconds replyLimit, int cancelFd)
     : fd_(fd), replyLimit_(replyLimit), cancelFd_(cancelFd) {}
+
+SmtpConnection::~SmtpConnection() {
+    if (ssl_) {
+        // One close_notify, not waited for: the line is being dropped anyway.
+        SigpipeHeld held;
+        ERR_clear_error();
+        if (SSL_is_init_finished(ssl_)) (void)SSL_shutdown(ssl_);
+        SSL_free(ssl_);
+        ERR_clear_error();
+    }
+    if (ctx_) SSL_CTX_free(ctx_);
+}
 
 SmtpConnection::Wait SmtpConnection::WaitFor(short events, Clock::time_point deadline) {
     switch (WaitFd(fd_, events, deadline, cancelFd_)) {
@@ -377,6 +445,75 @@ SmtpConnection::Wait SmtpConnection::WaitFor(short events, Clock::time_point dea
     case WaitResult::TimedOut: return Wait::TimedOut;
     case WaitResult::Cancelled: return Wait::Cancelled;
     default: return Wait::Failed;
+    }
+}
+
+bool SmtpConnection::WaitForIo(Io io, Clock::time_point deadline, const char* what, std::string& error) {
+    const Wait w = WaitFor(io == Io::WantWrite ? POLLOUT : POLLIN, deadline);
+    if (w == Wait::Ready) return true;
+    error = w == Wait::TimedOut    ? std::string("time limit reached while ") + what
+            : w == Wait::Cancelled ? std::string("cancelled")
+                                   : std::string("wait failed while ") + what;
+    return false;
+}
+
+SmtpConnection::Io SmtpConnection::ReadSome(char* data, size_t size, size_t& got, std::string& error) {
+    got = 0;
+    if (!ssl_) {
+        const ssize_t n = ::recv(fd_, data, size, 0);
+        if (n > 0) {
+            got = static_cast<size_t>(n);
+            return Io::Done;
+        }
+        if (n == 0) return Io::Closed;
+        if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) return Io::WantRead;
+        error = std::string("recv: ") + std::strerror(errno);
+        return Io::Failed;
+    }
+    ERR_clear_error();
+    const int n = SSL_read(ssl_, data, static_cast<int>(std::min<size_t>(size, INT32_MAX)));
+    if (n > 0) {
+        got = static_cast<size_t>(n);
+        return Io::Done;
+    }
+    switch (SSL_get_error(ssl_, n)) {
+    case SSL_ERROR_WANT_READ: return Io::WantRead;
+    case SSL_ERROR_WANT_WRITE: return Io::WantWrite;
+    case SSL_ERROR_ZERO_RETURN: return Io::Closed;
+    case SSL_ERROR_SYSCALL:
+        if (errno == 0 || errno == ECONNRESET) return Io::Closed;
+        error = std::string("recv: ") + std::strerror(errno);
+        return Io::Failed;
+    default:
+        error = "TLS: " + TlsErrorText();
+        return Io::Failed;
+    }
+}
+
+SmtpConnection::Io SmtpConnection::WriteSome(const char* data, size_t size, size_t& put, std::string& error) {
+    put = 0;
+    if (!ssl_) {
+        const ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
+        if (n > 0) {
+            put = static_cast<size_t>(n);
+            return Io::Done;
+        }
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return Io::WantWrite;
+        error = std::string("send: ") + std::strerror(errno);
+        return Io::Failed;
+    }
+    SigpipeHeld held;
+    ERR_clear_error();
+    const int n = SSL_write(ssl_, data, static_cast<int>(std::min<size_t>(size, INT32_MAX)));
+    if (n > 0) {
+        put = static_cast<size_t>(n);
+        return Io::Done;
+    }
+    switch (SSL_get_error(ssl_, n)) {
+    case SSL_ERROR_WANT_READ: return Io::WantRead;
+    case SSL_ERROR_WANT_WRITE: return Io::WantWrite;
+    case SSL_ERROR_SYSCALL: error = std::string("send: ") + std::strerror(errno ? errno : EPIPE); return Io::Failed;
+    default: error = "TLS: " + TlsErrorText(); return Io::Failed;
     }
 }
 
@@ -393,25 +530,17 @@ std::optional<std::string> SmtpConnection::ReadLine(Clock::time_point deadline, 
             error = "reply line too long";
             return std::nullopt;
         }
-        const Wait w = WaitFor(POLLIN, deadline);
-        if (w != Wait::Ready) {
-            error = w == Wait::TimedOut    ? "time limit reached while waiting for a reply"
-                    : w == Wait::Cancelled ? "cancelled"
-                                           : "wait failed while reading";
-            return std::nullopt;
-        }
         char chunk[2048];
-        const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-            error = std::string("recv: ") + std::strerror(errno);
-            return std::nullopt;
-        }
-        if (n == 0) {
+        size_t got = 0;
+        const Io io = ReadSome(chunk, sizeof chunk, got, error);
+        if (io == Io::Done) {
+            buffer_.append(chunk, got);
+        } else if (io == Io::Closed) {
             error = "connection closed by the server";
             return std::nullopt;
+        } else if (io == Io::Failed || !WaitForIo(io, deadline, "waiting for a reply", error)) {
+            return std::nullopt;
         }
-        buffer_.append(chunk, static_cast<size_t>(n));
     }
 }
 
@@ -444,25 +573,75 @@ bool SmtpConnection::SendAll(const std::string& bytes, std::string& error) {
     size_t done = 0;
     auto deadline = Clock::now() + replyLimit_;
     while (done < bytes.size()) {
-        const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
+        size_t put = 0;
+        const Io io = WriteSome(bytes.data() + done, bytes.size() - done, put, error);
+        if (io == Io::Done) {
+            done += put;
             deadline = Clock::now() + replyLimit_;  // the limit is on a stall, not on the whole message
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            const Wait w = WaitFor(POLLOUT, deadline);
-            if (w == Wait::Ready) continue;
-            error = w == Wait::TimedOut    ? "time limit reached while sending"
-                    : w == Wait::Cancelled ? "cancelled"
-                                           : "wait failed while sending";
+        } else if (io == Io::Failed || io == Io::Closed || !WaitForIo(io, deadline, "sending", error)) {
+            if (io == Io::Closed) error = "connection closed by the server";
             return false;
         }
-        error = std::string("send: ") + std::strerror(errno);
-        return false;
     }
     return true;
+}
+
+bool SmtpConnection::StartTls(const std::string& host, std::string& error) {
+    if (!buffer_.empty()) {
+        error = "the server sent more than its answer before the TLS handshake";
+        return false;
+    }
+    ERR_clear_error();
+    ctx_ = SSL_CTX_new(TLS_client_method());
+    if (!ctx_) {
+        error = "TLS: " + TlsErrorText();
+        return false;
+    }
+    SSL_CTX_set_min_proto_version(ctx_, TLS1_2_VERSION);
+    SSL_CTX_set_verify(ctx_, SSL_VERIFY_PEER, nullptr);
+    // The system's authorities, or SSL_CERT_FILE / SSL_CERT_DIR when set.
+    if (SSL_CTX_set_default_verify_paths(ctx_) != 1) {
+        error = "cannot load the trusted certificates: " + TlsErrorText();
+        return false;
+    }
+    SSL_CTX_set_mode(ctx_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    ssl_ = SSL_new(ctx_);
+    if (!ssl_ || SSL_set_fd(ssl_, fd_) != 1) {
+        error = "TLS: " + TlsErrorText();
+        return false;
+    }
+    const bool literal = IsAddressLiteral(host);
+    const bool named = literal ? X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), host.c_str()) == 1
+                               : SSL_set1_host(ssl_, host.c_str()) == 1 &&
+                                     SSL_set_tlsext_host_name(ssl_, host.c_str()) == 1;
+    if (!named) {
+        error = "TLS: cannot check the certificate against " + host + ": " + TlsErrorText();
+        return false;
+    }
+
+    const auto deadline = Clock::now() + replyLimit_;
+    for (;;) {
+        SigpipeHeld held;
+        ERR_clear_error();
+        const int r = SSL_connect(ssl_);
+        if (r == 1) return true;
+        const int kind = SSL_get_error(ssl_, r);
+        if (kind == SSL_ERROR_WANT_READ || kind == SSL_ERROR_WANT_WRITE) {
+            if (!WaitForIo(kind == SSL_ERROR_WANT_READ ? Io::WantRead : Io::WantWrite, deadline,
+                           "starting TLS", error))
+                return false;
+            continue;
+        }
+        const long verdict = SSL_get_verify_result(ssl_);
+        if (verdict != X509_V_OK)
+            error = "certificate of " + host + " refused: " + X509_verify_cert_error_string(verdict);
+        else if (kind == SSL_ERROR_SYSCALL && ERR_peek_error() == 0)
+            error = "connection closed by the server during the TLS handshake";
+        else
+            error = "TLS handshake failed: " + TlsErrorText();
+        ERR_clear_error();
+        return false;
+    }
 }
 
 namespace {
@@ -474,10 +653,96 @@ std::string ReplyText(const SmtpReply& reply) {
     return text;
 }
 
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// What an EHLO reply offers: its extension lines after the greeting line.
+struct Extensions {
+    bool startTls = false;
+    bool authPlain = false;
+    bool authLogin = false;
+};
+
+Extensions ExtensionsOf(const SmtpReply& ehlo) {
+    Extensions e;
+    for (size_t i = 1; i < ehlo.lines.size(); ++i) {
+        const std::string line = Upper(ehlo.lines[i]);
+        if (line == "STARTTLS") e.startTls = true;
+        // "AUTH=" is how some older servers announce the same list.
+        if (line.rfind("AUTH ", 0) == 0 || line.rfind("AUTH=", 0) == 0) {
+            const std::string list = " " + line.substr(5) + " ";
+            e.authPlain = e.authPlain || list.find(" PLAIN ") != std::string::npos;
+            e.authLogin = e.authLogin || list.find(" LOGIN ") != std::string::npos;
+        }
+    }
+    return e;
+}
+
+std::string Base64Of(const std::string& text) {
+    return Base64(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+
+// A fully qualified name of this host, else the address literal of the
+// local end of `fd`: a bare host name is refused by many servers.
+std::string EhloName(int fd) {
+    const std::string host = LocalHostName();
+    addrinfo hints{};
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* list = nullptr;
+    std::string canonical;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &list) == 0 && list && list->ai_canonname)
+        canonical = list->ai_canonname;
+    if (list) ::freeaddrinfo(list);
+    for (const std::string& name : {canonical, host}) {
+        const size_t dot = name.find('.');
+        if (dot != std::string::npos && dot > 0 && name.back() != '.' && IsSafeHostName(name) &&
+            !IsAddressLiteral(name))
+            return name;
+    }
+    sockaddr_storage local{};
+    socklen_t len = sizeof local;
+    char text[INET6_ADDRSTRLEN] = {};
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) == 0) {
+        if (local.ss_family == AF_INET &&
+            ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&local)->sin_addr, text, sizeof text))
+            return "[" + std::string(text) + "]";
+        if (local.ss_family == AF_INET6 &&
+            ::inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&local)->sin6_addr, text, sizeof text))
+            return "[IPv6:" + std::string(text) + "]";
+    }
+    return host;
+}
+
+// EHLO, or HELO when EHLO is refused; the EHLO reply, empty after HELO.
+bool Greet(SmtpConnection& c, const std::string& me, SmtpReply& ehlo, std::string& error) {
+    if (c.Command("EHLO " + me, {250}, ehlo, error)) return true;
+    if (ehlo.code == 0) return false;  // the line broke, not a refusal
+    SmtpReply helo;
+    ehlo = SmtpReply{};
+    return c.Command("HELO " + me, {250}, helo, error);
+}
+
+bool LogIn(SmtpConnection& c, const Extensions& offered, const SmtpEnvelope& envelope, std::string& error) {
+    SmtpReply reply;
+    if (offered.authPlain)
+        return c.Command("AUTH PLAIN " + Base64Of(std::string(1, '\0') + envelope.user + '\0' + envelope.password),
+                         {235}, reply, error, "login");
+    if (offered.authLogin)
+        return c.Command("AUTH LOGIN", {334}, reply, error, "login") &&
+               c.Command(Base64Of(envelope.user), {334}, reply, error, "login") &&
+               c.Command(Base64Of(envelope.password), {235}, reply, error, "login");
+    error = "the server offers no login this program can use (AUTH PLAIN or LOGIN)";
+    return false;
+}
+
+bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
+
 }  // namespace
 
 bool SmtpConnection::Command(const std::string& line, std::initializer_list<int> accepted, SmtpReply& reply,
-                             std::string& error) {
+                             std::string& error, const std::string& label) {
     reply = SmtpReply{};
     if (!SendAll(line + kCrlf, error)) return false;
     auto r = ReadReply(error);
@@ -485,7 +750,7 @@ bool SmtpConnection::Command(const std::string& line, std::initializer_list<int>
     reply = *r;
     for (int code : accepted)
         if (code == reply.code) return true;
-    error = line.substr(0, line.find(' ')) + " refused: " + ReplyText(reply);
+    error = (label.empty() ? line.substr(0, line.find(' ')) : label) + " refused: " + ReplyText(reply);
     return false;
 }
 
@@ -506,24 +771,44 @@ SmtpOutcome SendMail(const SmtpEnvelope& envelope, const std::string& message, c
                 outcome.error = "no usable recipient";
                 return outcome;
             }
+        const bool login = !envelope.user.empty();
+        if (login && envelope.security == SmtpSecurity::None) {
+            outcome.error = "a login needs STARTTLS or SSL/TLS: the password is never sent unencrypted";
+            return outcome;
+        }
+        if (HasLineBreak(envelope.user) || HasLineBreak(envelope.password)) {
+            outcome.error = "the user name or the password holds a line break";
+            return outcome;
+        }
 
         FdCloser socket{ConnectTo(envelope.host, envelope.port, limits.connect, cancelFd, outcome.error)};
         if (socket.fd < 0) return outcome;
         SmtpConnection c(socket.fd, limits.reply, cancelFd);
         std::string& error = outcome.error;
 
+        if (envelope.security == SmtpSecurity::Tls && !c.StartTls(envelope.host, error)) return outcome;
         const auto greeting = c.ReadReply(error);
         if (!greeting) return outcome;
         if (greeting->code != 220) {
             error = "greeting refused: " + ReplyText(*greeting);
             return outcome;
         }
-        const std::string me = LocalHostName();
-        SmtpReply reply;
-        if (!c.Command("EHLO " + me, {250}, reply, error)) {
-            if (reply.code == 0) return outcome;  // the line broke, not a refusal
-            if (!c.Command("HELO " + me, {250}, reply, error)) return outcome;
+        const std::string me = EhloName(socket.fd);
+        SmtpReply ehlo, reply;
+        if (!Greet(c, me, ehlo, error)) return outcome;
+        if (envelope.security == SmtpSecurity::StartTls) {
+            if (!ExtensionsOf(ehlo).startTls) {
+                error = "the server does not offer STARTTLS" +
+                        (ehlo.code ? std::string() : std::string(" (it does not answer EHLO)"));
+                return outcome;
+            }
+            if (!c.Command("STARTTLS", {220}, reply, error)) return outcome;
+            if (!c.StartTls(envelope.host, error)) return outcome;
+            // What the server offered in the clear may have been tampered with.
+            if (!c.Command("EHLO " + me, {250}, ehlo, error)) return outcome;
         }
+        if (login && !LogIn(c, ExtensionsOf(ehlo), envelope, error)) return outcome;
+
         if (!c.Command("RSET", {250}, reply, error)) return outcome;
         if (!c.Command("MAIL FROM:<" + envelope.from + ">", {250}, reply, error)) return outcome;
         for (const auto& r : envelope.recipients)

@@ -16,6 +16,9 @@
 #include <string>
 #include <vector>
 
+struct ssl_st;      // OpenSSL's SSL
+struct ssl_ctx_st;  // OpenSSL's SSL_CTX
+
 namespace notify {
 
 // ---------------------------------------------------------------- message
@@ -107,29 +110,43 @@ struct SmtpReply {
     std::vector<std::string> lines;
 };
 
-// Reads one reply from `fd`, multi-line ("250-..." up to "250 ..."), with
-// one deadline for all of it. Exposed for the tests.
+// One SMTP line over `fd`, in the clear or, after StartTls, inside TLS:
+// replies read whole ("250-..." up to "250 ...") with one deadline for all
+// of a reply. Exposed for the tests.
 class SmtpConnection {
 public:
     SmtpConnection(int fd, std::chrono::milliseconds replyLimit, int cancelFd);
+    ~SmtpConnection();
     SmtpConnection(const SmtpConnection&) = delete;
     SmtpConnection& operator=(const SmtpConnection&) = delete;
 
     std::optional<SmtpReply> ReadReply(std::string& error);
     bool SendAll(const std::string& bytes, std::string& error);
     // SendAll then ReadReply; true when the reply's code is one of `accepted`.
+    // A refusal names the command by `label`, or by the line's first word.
     bool Command(const std::string& line, std::initializer_list<int> accepted, SmtpReply& reply,
-                 std::string& error);
+                 std::string& error, const std::string& label = "");
+    // The TLS handshake, the certificate checked against the trusted
+    // authorities and `host`. Bytes the server sent ahead of it are refused:
+    // they were not protected.
+    bool StartTls(const std::string& host, std::string& error);
 
 private:
     enum class Wait { Ready, TimedOut, Cancelled, Failed };
+    enum class Io { Done, WantRead, WantWrite, Closed, Failed };
     Wait WaitFor(short events, std::chrono::steady_clock::time_point deadline);
+    // Waits as an Io asks; false with `error` set when the wait did not end ready.
+    bool WaitForIo(Io io, std::chrono::steady_clock::time_point deadline, const char* what, std::string& error);
+    Io ReadSome(char* data, size_t size, size_t& got, std::string& error);
+    Io WriteSome(const char* data, size_t size, size_t& put, std::string& error);
     std::optional<std::string> ReadLine(std::chrono::steady_clock::time_point deadline, std::string& error);
 
     int fd_;
     std::chrono::milliseconds replyLimit_;
     int cancelFd_;
     std::string buffer_;
+    ssl_ctx_st* ctx_ = nullptr;
+    ssl_st* ssl_ = nullptr;  // set once the handshake is under way
 };
 
 }  // namespace notify
