@@ -12,6 +12,7 @@ namespace {
 const char* const kSecondi = "Il numero di secondi non è valido.";
 const char* const kMinuti1 = "Il numero di minuti non è valido.\nInserire un numero compreso tra 1 e 1440.";
 const char* const kMinuti0 = "Il numero di minuti non è valido.\nInserire un numero compreso tra 0 e 1440.";
+const char* const kPorta = "Il numero di porta non è valido.\nInserire un numero compreso tra 1 e 65535.";
 const char* const kDurata =
     "La durata della registrazione non è valida.\nInserire un numero compreso tra 1 e 99999.";
 
@@ -22,6 +23,18 @@ std::optional<int32_t> InRange(std::string& text, const char* whenEmpty, int32_t
     const std::optional<int32_t> value = ParseInt(text);
     if (!value || *value < low || *value > high) return std::nullopt;
     return value;
+}
+
+// The server's port, security and account, after Edit8 in both walks.
+std::optional<CfgAllarmiFailure> ApplicaServer(CfgAllarmiFields& f, TSettings& s) {
+    const auto porta = InRange(f.Edit13, "25", 1, 65535);
+    if (!porta) return CfgAllarmiFailure{PageMail, "Edit13", kPorta};
+    s.Mail_Porta = *porta;
+    // No item: a value from a newer program, kept rather than lost.
+    if (f.ComboBox4 >= MailNessuna && f.ComboBox4 <= MailTls) s.Mail_Sicurezza = f.ComboBox4;
+    s.Mail_Utente = notify::TrimControls(f.Edit14);
+    s.Mail_PasswordSMTP = notify::TrimControls(f.Edit15);
+    return std::nullopt;
 }
 
 }  // namespace
@@ -50,6 +63,10 @@ CfgAllarmiFields FieldsFromSettings(const TSettings& s) {
     f.CheckBox1 = s.Mail_AllegaFoto;
     f.Edit7 = std::to_string(s.Mail_MaxUnoOgni);
     f.Edit8 = s.Mail_ServerSMTP;
+    f.Edit13 = std::to_string(s.Mail_Porta);
+    f.ComboBox4 = s.Mail_Sicurezza >= MailNessuna && s.Mail_Sicurezza <= MailTls ? s.Mail_Sicurezza : -1;
+    f.Edit14 = s.Mail_Utente;
+    f.Edit15 = s.Mail_PasswordSMTP;
 
     f.Label18 = FolderForLabel(s.RegAvi_Dir);
     // Loading the boxes goes through their rule, video first: with both
@@ -96,6 +113,7 @@ std::optional<CfgAllarmiFailure> ApplicaCampi(CfgAllarmiFields& f, TSettings& s)
     if (!mailOgni) return fail(PageMail, "Edit7", kMinuti0);
     s.Mail_MaxUnoOgni = *mailOgni;
     s.Mail_ServerSMTP = TrimControls(f.Edit8);
+    if (auto failure = ApplicaServer(f, s)) return failure;
 
     s.RegAvi_Dir = FolderForSettings(f.Label18);
     s.RegAvi_RegistraVideo = f.CheckBox2;
@@ -123,6 +141,12 @@ std::optional<CfgAllarmiFailure> ApplicaCampi(CfgAllarmiFields& f, TSettings& s)
     if (!fileOgni) return fail(PageFile, "Edit12", kMinuti0);
     s.File_MaxUnoOgni = *fileOgni;
     return std::nullopt;
+}
+
+std::optional<CfgAllarmiFailure> CampiMailDiProva(CfgAllarmiFields& f, TSettings& s) {
+    s.Mail_Indirizzo = notify::TrimControls(f.Edit6);
+    s.Mail_ServerSMTP = notify::TrimControls(f.Edit8);
+    return ApplicaServer(f, s);
 }
 
 }  // namespace dialogs

@@ -25,6 +25,10 @@ struct CfgAllarmiFields {
     bool CheckBox1 = false;
     std::string Edit7;
     std::string Edit8;
+    std::string Edit13;   // Mail_Porta
+    int ComboBox4 = -1;   // Mail_Sicurezza as item index, -1 when none
+    std::string Edit14;   // Mail_Utente
+    std::string Edit15;   // Mail_PasswordSMTP
     // Registrazione Audio/Video
     std::string Label18;  // RegAvi_Dir
     bool CheckBox2 = false;
@@ -78,5 +82,10 @@ inline constexpr const char* kTitoloAttenzione = "Attenzione";
 // first failing check and returns it, with what was stored before left in
 // `settings`. nullopt when every field passed; saving is the caller's.
 std::optional<CfgAllarmiFailure> ApplicaCampi(CfgAllarmiFields& fields, TSettings& settings);
+
+// "Invia e-mail di prova": the address and the server's fields (Edit6, Edit8
+// and Edit13 to Edit15) into `settings` as "Applica" stores them, port check
+// included; the other fields are left out.
+std::optional<CfgAllarmiFailure> CampiMailDiProva(CfgAllarmiFields& fields, TSettings& settings);
 
 }  // namespace dialogs

@@ -11,6 +11,7 @@ using dialogs::CfgAllarmiFields;
 using dialogs::FieldsFromSettings;
 
 const char* const kM0 = "Il numero di minuti non è valido.\nInserire un numero compreso tra 0 e 1440.";
+const char* const kPorta = "Il numero di porta non è valido.\nInserire un numero compreso tra 1 e 65535.";
 
 // Fields that pass every check, different from the defaults of TSettings.
 CfgAllarmiFields GoodFields() {
@@ -25,6 +26,10 @@ CfgAllarmiFields GoodFields() {
     f.CheckBox1 = false;
     f.Edit7 = "9";
     f.Edit8 = " smtp.example.invalid";
+    f.Edit13 = "587";
+    f.ComboBox4 = 1;
+    f.Edit14 = " mario@example.invalid\t";
+    f.Edit15 = " chiave ";
     f.Label18 = "/home/mario/Video";
     f.CheckBox2 = false;
     f.CheckBox3 = true;
@@ -56,6 +61,10 @@ TEST(CfgAllarmiWalk, AllFieldsPassedAreStoredTrimmedWithTheirFolderSlash) {
     EXPECT_FALSE(s.Mail_AllegaFoto);
     EXPECT_EQ(s.Mail_MaxUnoOgni, 9);
     EXPECT_EQ(s.Mail_ServerSMTP, "smtp.example.invalid");
+    EXPECT_EQ(s.Mail_Porta, 587);
+    EXPECT_EQ(s.Mail_Sicurezza, MailStartTls);
+    EXPECT_EQ(s.Mail_Utente, "mario@example.invalid");
+    EXPECT_EQ(s.Mail_PasswordSMTP, "chiave");
     EXPECT_EQ(s.RegAvi_Dir, "/home/mario/Video/");
     EXPECT_FALSE(s.RegAvi_RegistraVideo);
     EXPECT_TRUE(s.RegAvi_RegistraAudio);
@@ -88,6 +97,9 @@ TEST(CfgAllarmiWalk, EachCheckFailsOnItsPageWithItsMessage) {
         {&CfgAllarmiFields::Edit5, "1441", 1, "Edit5",
          "Il numero di minuti non è valido.\nInserire un numero compreso tra 1 e 1440."},
         {&CfgAllarmiFields::Edit7, "1441", 2, "Edit7", kM0},
+        {&CfgAllarmiFields::Edit13, "0", 2, "Edit13", kPorta},
+        {&CfgAllarmiFields::Edit13, "65536", 2, "Edit13", kPorta},
+        {&CfgAllarmiFields::Edit13, "abc", 2, "Edit13", kPorta},
         {&CfgAllarmiFields::Edit10, "0", 3, "Edit10",
          "La durata della registrazione non è valida.\nInserire un numero compreso tra 1 e 99999."},
         {&CfgAllarmiFields::Edit9, "1441", 3, "Edit9", kM0},
@@ -111,6 +123,7 @@ TEST(CfgAllarmiWalk, EmptyDigitFieldsTakeTheirDefaultsFirst) {
     CfgAllarmiFields f = GoodFields();
     f.Edit5 = "";
     f.Edit7 = "0";
+    f.Edit13 = "";
     f.Edit9 = "";
     f.Edit11 = "";
     f.Edit12 = "";
@@ -118,6 +131,8 @@ TEST(CfgAllarmiWalk, EmptyDigitFieldsTakeTheirDefaultsFirst) {
     EXPECT_EQ(f.Edit5, "1");
     EXPECT_EQ(s.SMS_MaxUnoOgni, 1);
     EXPECT_EQ(s.Mail_MaxUnoOgni, 0);
+    EXPECT_EQ(f.Edit13, "25");
+    EXPECT_EQ(s.Mail_Porta, 25);
     EXPECT_EQ(f.Edit9, "0");
     EXPECT_EQ(s.RegAvi_MaxUnoOgni, 0);
     EXPECT_EQ(s.Foto_MaxUnoOgni, 0);
@@ -171,6 +186,9 @@ TEST(CfgAllarmiLoad, SettingsFillTheFieldsAndARoundTripChangesNothing) {
     s.Foto_Formato = 1;
     s.SMS_UserName = "anna";
     s.RegAvi_NomeCodecVideo = "Codificatore video";
+    s.Mail_Porta = 465;
+    s.Mail_Sicurezza = MailTls;
+    s.Mail_PasswordSMTP = "x y";
     CfgAllarmiFields f = FieldsFromSettings(s);
     EXPECT_EQ(f.Label18, "/srv/video");
     EXPECT_EQ(f.Label24, "/srv/foto");
@@ -185,12 +203,22 @@ TEST(CfgAllarmiLoad, SettingsFillTheFieldsAndARoundTripChangesNothing) {
     EXPECT_EQ(stored.SMS_UserName, "anna");
     EXPECT_EQ(stored.DuarataAllarmeSonoro, s.DuarataAllarmeSonoro);
     EXPECT_EQ(stored.RegAvi_NomeCodecVideo, "Codificatore video");
+    EXPECT_EQ(stored.Mail_Porta, 465);
+    EXPECT_EQ(stored.Mail_Sicurezza, MailTls);
+    EXPECT_EQ(stored.Mail_PasswordSMTP, "x y");
 
     s.Foto_Formato = 2;  // a format the list does not offer: no item, stored back as bitmap
     f = FieldsFromSettings(s);
     EXPECT_EQ(f.ComboBox3, -1);
     EXPECT_FALSE(ApplicaCampi(f, stored));
     EXPECT_EQ(stored.Foto_Formato, 0);
+
+    s.Mail_Sicurezza = 3;  // one the list does not offer: no item, and it stays
+    f = FieldsFromSettings(s);
+    EXPECT_EQ(f.ComboBox4, -1);
+    stored.Mail_Sicurezza = 3;
+    EXPECT_FALSE(ApplicaCampi(f, stored));
+    EXPECT_EQ(stored.Mail_Sicurezza, 3);
 }
 
 TEST(CfgAllarmiLoad, AtLeastOneRecordingBoxIsTickedVideoFirst) {

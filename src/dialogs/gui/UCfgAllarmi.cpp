@@ -5,6 +5,7 @@
 #include "dialogs/gui/DialogSupport.h"
 #include "dialogs/gui/UDlgSelezionaDir.h"
 #include "dialogs/gui/UImpoConne.h"
+#include "notify/MailWorker.h"
 #include "notify/Ras.h"
 #include "platform/MessageBox.h"
 #include "platform/PlaySound.h"
@@ -23,6 +24,8 @@
 #include <QTabWidget>
 
 #include <algorithm>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -33,6 +36,7 @@ constexpr int kHeight = 340;
 constexpr int kNoteWidth = 533;
 constexpr int kPageMargin = 12;  // left and right of the notes
 constexpr int kPageFrame = 2;    // the page control's border
+constexpr int kPageBottom = 11;  // below a page's lowest control
 
 const char* const kPageCaptions[] = {
     "Allarme sonoro ",           "Notifica tramite SMS ", "Notifica tramite mail ",
@@ -85,8 +89,6 @@ TCfgAllarmi::TCfgAllarmi(QWidget* parent) : QDialog(parent) {
     PageControl1->setUsesScrollButtons(false);
     const int pagesWidth = std::max(kNoteWidth + 2 * kPageMargin, PageControl1->tabBar()->sizeHint().width() + 8);
     const int width = pagesWidth + 2 * kPageFrame + 16;
-    dialogs::MakeFixedDialog(this, QStringLiteral("Configurazione allarmi e notifiche"), width, kHeight);
-    PageControl1->setGeometry(8, 8, width - 16, kHeight - 16 - 25 - 8);
     contentWidth_ = pagesWidth - 2 * kPageMargin;
 
     BuildPageSonoro(TabSheet1);
@@ -95,6 +97,16 @@ TCfgAllarmi::TCfgAllarmi(QWidget* parent) : QDialog(parent) {
     BuildPageRegistrazione(TabSheet4);
     BuildPageFoto(TabSheet5);
     BuildPageFile(TabSheet6);
+
+    // As tall as the fullest page needs, and no less than 340.
+    int pageHeight = 0;
+    for (QWidget* sheet : {TabSheet1, TabSheet2, TabSheet3, TabSheet4, TabSheet5, TabSheet6})
+        for (const QWidget* w : sheet->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            pageHeight = std::max(pageHeight, w->y() + w->height() + kPageBottom);
+    const int pagesHeight = pageHeight + PageControl1->tabBar()->sizeHint().height() + 2 * kPageFrame;
+    const int height = std::max(kHeight, pagesHeight + 16 + 25 + 8);
+    dialogs::MakeFixedDialog(this, QStringLiteral("Configurazione allarmi e notifiche"), width, height);
+    PageControl1->setGeometry(8, 8, width - 16, height - 16 - 25 - 8);
     BuildButtons();
 
     videoCompressors_ = platform::EnumerateDevices(platform::DeviceCategory::VideoCompressor);
@@ -118,6 +130,8 @@ TCfgAllarmi::TCfgAllarmi(QWidget* parent) : QDialog(parent) {
     connect(AcquistaSMSButton, &QPushButton::clicked, this, &TCfgAllarmi::AcquistaSMSClick);
     connect(ConnessioneSMSButton, &QPushButton::clicked, this, &TCfgAllarmi::ConfiguraConnessioneClick);
     connect(ConnessioneMailButton, &QPushButton::clicked, this, &TCfgAllarmi::ConfiguraConnessioneClick);
+    connect(ComboBox4, &QComboBox::activated, this, &TCfgAllarmi::SicurezzaChosen);
+    connect(Button_MailDiProva, &QPushButton::clicked, this, &TCfgAllarmi::MailDiProvaClick);
     connect(CartellaVideoButton, &QPushButton::clicked, this, &TCfgAllarmi::CartellaVideoClick);
     connect(CartellaFotoButton, &QPushButton::clicked, this, &TCfgAllarmi::CartellaFotoClick);
     connect(EseguiFileButton, &QPushButton::clicked, this, &TCfgAllarmi::EseguiFileClick);
@@ -126,7 +140,19 @@ TCfgAllarmi::TCfgAllarmi(QWidget* parent) : QDialog(parent) {
     ShowPage(0);
 }
 
-TCfgAllarmi::~TCfgAllarmi() = default;
+// A test message still under way is cut off at its next wait; its result,
+// posted to this object, goes with it.
+TCfgAllarmi::~TCfgAllarmi() {
+    if (mailDiProva_.joinable()) {
+        if (mailDiProvaCancel_[1] >= 0) {
+            const char byte = 1;
+            (void)!::write(mailDiProvaCancel_[1], &byte, 1);
+        }
+        mailDiProva_.join();
+    }
+    for (int fd : mailDiProvaCancel_)
+        if (fd >= 0) ::close(fd);
+}
 
 void TCfgAllarmi::LoadFields() {
     const dialogs::CfgAllarmiFields f = dialogs::FieldsFromSettings(Settings);
@@ -140,6 +166,10 @@ void TCfgAllarmi::LoadFields() {
     CheckBox1->setChecked(f.CheckBox1);
     dialogs::ShowStored(Edit7, Q(f.Edit7));
     dialogs::ShowStored(Edit8, Q(f.Edit8));
+    dialogs::ShowStored(Edit13, Q(f.Edit13));
+    ComboBox4->setCurrentIndex(f.ComboBox4);
+    dialogs::ShowStored(Edit14, Q(f.Edit14));
+    dialogs::ShowStored(Edit15, Q(f.Edit15));
     Label18->setText(Q(f.Label18));
     SelectText(ComboBox1, f.ComboBox1);
     SelectText(ComboBox2, f.ComboBox2);
@@ -169,6 +199,10 @@ dialogs::CfgAllarmiFields TCfgAllarmi::ReadFields() const {
     f.CheckBox1 = CheckBox1->isChecked();
     f.Edit7 = S(Edit7->text());
     f.Edit8 = S(Edit8->text());
+    f.Edit13 = S(Edit13->text());
+    f.ComboBox4 = ComboBox4->currentIndex();
+    f.Edit14 = S(Edit14->text());
+    f.Edit15 = S(Edit15->text());
     f.Label18 = S(Label18->text());
     f.CheckBox2 = CheckBox2->isChecked();
     f.CheckBox3 = CheckBox3->isChecked();
@@ -189,8 +223,8 @@ dialogs::CfgAllarmiFields TCfgAllarmi::ReadFields() const {
 // The walk fills empty digit fields with their defaults; the dialog shows them.
 void TCfgAllarmi::WriteDigitFields(const dialogs::CfgAllarmiFields& f) {
     const std::pair<QLineEdit*, const std::string*> fields[] = {
-        {Edit1, &f.Edit1}, {Edit5, &f.Edit5},   {Edit7, &f.Edit7},   {Edit10, &f.Edit10},
-        {Edit9, &f.Edit9}, {Edit11, &f.Edit11}, {Edit12, &f.Edit12},
+        {Edit1, &f.Edit1},   {Edit5, &f.Edit5}, {Edit7, &f.Edit7},   {Edit13, &f.Edit13},
+        {Edit10, &f.Edit10}, {Edit9, &f.Edit9}, {Edit11, &f.Edit11}, {Edit12, &f.Edit12},
     };
     for (const auto& [edit, text] : fields)
         if (edit->text() != Q(*text)) edit->setText(Q(*text));
@@ -241,6 +275,15 @@ void TCfgAllarmi::UpdateCodecControls() {
 
 void TCfgAllarmi::UsaCodecClick(QCheckBox* box, QComboBox* list) {
     if (box->isChecked() && list->count() > 0 && list->currentIndex() < 0) list->setCurrentIndex(0);
+}
+
+// Only the standard port follows the security chosen; one the user typed stays.
+void TCfgAllarmi::SicurezzaChosen(int index) {
+    if (Edit13->text() != QLatin1String("25")) return;
+    if (index == MailStartTls)
+        Edit13->setText(QStringLiteral("587"));
+    else if (index == MailTls)
+        Edit13->setText(QStringLiteral("465"));
 }
 
 void TCfgAllarmi::keyPressEvent(QKeyEvent* event) {
@@ -356,4 +399,40 @@ void TCfgAllarmi::VerificaCreditoClick() {
 
     if (const auto box = notify::EsitoVerificaCredito(answer)) platform::MessageBox(box->text, box->caption, box->flags);
     notify::Pause(750);
+}
+
+// The fields as they are now, not Settings: trying them before "Applica" is
+// the point. The exchange runs on its own thread, the dialog stays live.
+void TCfgAllarmi::MailDiProvaClick() {
+    dialogs::CfgAllarmiFields fields = ReadFields();
+    TSettings prova = Settings;
+    const std::optional<dialogs::CfgAllarmiFailure> failure = dialogs::CampiMailDiProva(fields, prova);
+    if (Edit13->text() != Q(fields.Edit13)) Edit13->setText(Q(fields.Edit13));
+    if (failure) {
+        platform::MessageBox(failure->message, dialogs::kTitoloAttenzione, platform::MB_OK | platform::MB_ICONWARNING);
+        Edit13->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    if (mailDiProva_.joinable()) mailDiProva_.join();
+    if (mailDiProvaCancel_[0] < 0 && ::pipe2(mailDiProvaCancel_, O_CLOEXEC | O_NONBLOCK) != 0)
+        mailDiProvaCancel_[0] = mailDiProvaCancel_[1] = -1;
+
+    Button_MailDiProva->setEnabled(false);
+    mailDiProva_ = std::thread([this, prova = std::move(prova), cancelFd = mailDiProvaCancel_[0]] {
+        const notify::SmtpOutcome outcome = notify::InviaMailDiProva(prova, {}, cancelFd);
+        // Posted, never run here: the destructor joins this thread before
+        // the object goes, and a posted call still pending goes with it.
+        QMetaObject::invokeMethod(
+            this, [this, outcome] { MailDiProvaFinished(outcome.ok, outcome.error); }, Qt::QueuedConnection);
+    });
+}
+
+void TCfgAllarmi::MailDiProvaFinished(bool ok, const std::string& error) {
+    if (mailDiProva_.joinable()) mailDiProva_.join();
+    Button_MailDiProva->setEnabled(true);
+    if (ok)
+        platform::MessageBox("E-mail di prova inviata.", "Informazione", platform::MB_OK | platform::MB_ICONINFORMATION);
+    else
+        platform::MessageBox("Impossibile inviare l'e-mail di prova.\n" + error, dialogs::kTitoloAttenzione,
+                             platform::MB_OK | platform::MB_ICONWARNING);
 }

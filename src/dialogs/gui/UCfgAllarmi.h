@@ -9,6 +9,8 @@
 
 #include <QDialog>
 
+#include <string>
+#include <thread>
 #include <vector>
 
 class QCheckBox;
@@ -52,6 +54,11 @@ public:
     QCheckBox* CheckBox1 = nullptr;
     QLineEdit* Edit7 = nullptr;
     QLineEdit* Edit8 = nullptr;
+    QLineEdit* Edit13 = nullptr;     // Porta
+    QComboBox* ComboBox4 = nullptr;  // Sicurezza
+    QLineEdit* Edit14 = nullptr;     // Nome utente
+    QLineEdit* Edit15 = nullptr;     // Password
+    QPushButton* Button_MailDiProva = nullptr;
     QPushButton* ConnessioneMailButton = nullptr;
 
     QLabel* Label18 = nullptr;
@@ -88,6 +95,7 @@ public Q_SLOTS:
     void VerificaCreditoClick();
     void AcquistaSMSClick();
     void ConfiguraConnessioneClick();
+    void MailDiProvaClick();
     void CartellaVideoClick();
     void CartellaFotoClick();
     void EseguiFileClick();
@@ -116,6 +124,8 @@ private:
     void RegistraAudioClick();
     void UpdateCodecControls();
     void UsaCodecClick(QCheckBox* box, QComboBox* list);
+    void SicurezzaChosen(int index);
+    void MailDiProvaFinished(bool ok, const std::string& error);
     QString ChooseFile(const QString& startFolder, const QStringList& filters);
     void ChooseFolder(QLabel* label);
 
@@ -124,4 +134,7 @@ private:
     std::vector<platform::DeviceInfo> videoCompressors_;
     std::vector<platform::DeviceInfo> audioCompressors_;
     notify::HttpClient http1;
+    // The test message's exchange; its result comes back as a queued call.
+    std::thread mailDiProva_;
+    int mailDiProvaCancel_[2] = {-1, -1};  // written by the destructor to cut it off
 };

@@ -155,19 +155,36 @@ void TCfgAllarmi::BuildPageMail(QWidget* p) {
 
     Caption(p, "Label16", "Server di posta in uscita:", kLeft, 108);
     Edit8 = Field(p, "Edit8", kLeft, 124, 270);
+    Caption(p, "Label34", "Porta:", kSecondColumn, 108);
+    Edit13 = Field(p, "Edit13", kSecondColumn, 124, 50, 5);
+    const int securityLeft = Right(Edit13) + 16;
+    Caption(p, "Label35", "Sicurezza:", securityLeft, 108);
+    ComboBox4 = new QComboBox(p);
+    ComboBox4->addItems({QStringLiteral("Nessuna"), QStringLiteral("STARTTLS"), QStringLiteral("SSL/TLS")});
+    Place(ComboBox4, "ComboBox4", securityLeft, 124, std::max(130, ComboBox4->sizeHint().width()), 22);
+
+    // The account's row ends where the server's does, on both sides.
+    Caption(p, "Label36", "Nome utente:", kLeft, 156);
+    Edit14 = Field(p, "Edit14", kLeft, 172, Edit8->width());
+    Caption(p, "Label37", "Password:", kSecondColumn, 156);
+    Edit15 = Field(p, "Edit15", kSecondColumn, 172, Right(ComboBox4) - kSecondColumn);
+    dialogs::MaskWithAsterisks(Edit15);
+
     TJusLab* smtp = Note(p, "JusLab4",
                          "La posta elettronica può essere inviata solo tramite il server di posta in uscita (o "
                          "SMTP) del proprio provider di servizi Internet. Indicare l'indirizzo o il nome host del "
                          "server.",
-                         Bottom(Edit8) + 10, contentWidth_);
+                         Bottom(Edit14) + 10, contentWidth_);
 
     TJusLab* connection = Note(p, "JusLab3",
                                "Per poter inviare una mail il computer deve essere connesso ad Internet. Fare clic "
                                "sul pulsante \"Configura connessione\" per configurare la connessione da "
                                "utilizzare per l'invio delle mail.",
                                Bottom(smtp) + 14, contentWidth_);
-    ConnessioneMailButton =
-        Button(p, "ConnessioneMailButton", "Configura connessione", right, Bottom(connection) + kGap, 140);
+    const int buttonsTop = Bottom(connection) + kGap;
+    Button_MailDiProva =
+        Button(p, "Button_MailDiProva", "Invia e-mail di prova", right - 140 - kGap, buttonsTop, 140);
+    ConnessioneMailButton = Button(p, "ConnessioneMailButton", "Configura connessione", right, buttonsTop, 140);
 }
 
 void TCfgAllarmi::BuildPageRegistrazione(QWidget* p) {

@@ -15,6 +15,8 @@
 #include "support/FakeNmcli.h"
 #include "support/GuiTestSupport.h"
 #include "support/LocalGateway.h"
+#include "support/MailTestSupport.h"
+#include "support/SmtpRecorder.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -605,6 +607,49 @@ TEST_F(CfgAllarmiTest, CambiaCertellaPicksTheFoldersThatApplicaStoresWithTheirSl
     EXPECT_EQ(d.result(), QDialog::Accepted);
     EXPECT_EQ(Settings.RegAvi_Dir, chosen[0] + "/");
     EXPECT_EQ(Settings.Foto_Dir, chosen[1] + "/");
+}
+
+TEST_F(CfgAllarmiTest, ChoosingASecurityProposesItsPortOnlyInsteadOf25) {
+    TCfgAllarmi& d = Open();
+    for (const char* name : {"Edit13", "ComboBox4", "Edit14", "Edit15", "Button_MailDiProva"})
+        EXPECT_TRUE(dialogs::Find<QWidget>(d.TabSheet3, name)) << name;
+    EXPECT_EQ(d.Edit15->echoMode(), QLineEdit::Password);
+    d.ShowPage(2);
+    const struct {
+        Qt::Key key;  // from "Nessuna": STARTTLS, SSL/TLS, back to STARTTLS
+        const char *before, *after;
+    } steps[] = {{Qt::Key_Down, "25", "587"}, {Qt::Key_Down, "25", "465"}, {Qt::Key_Up, "2525", "2525"}};
+    for (const auto& step : steps) {
+        d.Edit13->setText(step.before);
+        QTest::keyClick(d.ComboBox4, step.key);
+        EXPECT_EQ(d.Edit13->text(), step.after) << d.ComboBox4->currentText().toStdString();
+    }
+}
+
+TEST_F(CfgAllarmiTest, MailDiProvaSendsTheFieldsAsTheyAreAndStoresNothing) {
+    REQUIRE_AIOSMTPD(server);
+    const TSettings before = Settings;
+    TCfgAllarmi& d = Open();
+    d.Edit6->setText(" casa@example.org ");
+    d.Edit8->setText("127.0.0.1");
+    for (const int port : {int(server.port()), testsupport::UnusedPort()}) {
+        d.Edit13->setText(QString::number(port));
+        d.Button_MailDiProva->click();
+        EXPECT_FALSE(d.Button_MailDiProva->isEnabled());
+        const size_t count = boxes_.size() + 1;
+        ASSERT_TRUE(testsupport::RunUntil([&] { return boxes_.size() == count; }, 60000));
+        EXPECT_TRUE(d.Button_MailDiProva->isEnabled());
+    }
+    EXPECT_EQ(boxes_[0].text, "E-mail di prova inviata.");
+    EXPECT_EQ(boxes_[0].flags, platform::MB_OK | platform::MB_ICONINFORMATION);
+    ASSERT_EQ(server.MessageCount(), 1) << server.log();
+    EXPECT_EQ(mailtest::ParseMime(server.Message(0)).Header("Subject"), "Oculara: e-mail di prova");
+    const std::string first = "Impossibile inviare l'e-mail di prova.\n";
+    EXPECT_EQ(boxes_[1].text.substr(0, first.size()), first);
+    EXPECT_GT(boxes_[1].text.size(), first.size());  // the reason
+    EXPECT_EQ(boxes_[1].flags, platform::MB_OK | platform::MB_ICONWARNING);
+    EXPECT_EQ(Settings.Mail_Indirizzo, before.Mail_Indirizzo);
+    EXPECT_EQ(Settings.Mail_ServerSMTP, before.Mail_ServerSMTP);
 }
 
 // 0.2 s of silence, 8 kHz mono 8 bits.
