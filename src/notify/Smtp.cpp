@@ -460,7 +460,7 @@ bool SmtpConnection::WaitForIo(Io io, Clock::time_point deadline, const char* wh
 SmtpConnection::Io SmtpConnection::ReadSome(char* data, size_t size, size_t& got, std::string& error) {
     got = 0;
     if (!ssl_) {
-        const ssize_t n = ::recv(fd_, data, size, 0);
+        const ssize_t n = ::recv(fd_, data, size, MSG_DONTWAIT);
         if (n > 0) {
             got = static_cast<size_t>(n);
             return Io::Done;
@@ -493,7 +493,7 @@ SmtpConnection::Io SmtpConnection::ReadSome(char* data, size_t size, size_t& got
 SmtpConnection::Io SmtpConnection::WriteSome(const char* data, size_t size, size_t& put, std::string& error) {
     put = 0;
     if (!ssl_) {
-        const ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
+        const ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             put = static_cast<size_t>(n);
             return Io::Done;
