@@ -249,6 +249,42 @@ protected:
         return names;
     }
 
+    // The one message on `server` is the alarm with the frame as JPEG, logged as sent.
+    void ExpectTheAlarmWithItsPhotoDelivered(const testsupport::AiosmtpdServer& server) {
+        EXPECT_EQ(server.Envelope(0), R"({"from": "casa@example.org", "to": ["casa@example.org"]})");
+
+        const auto mime = mailtest::ParseMime(server.Message(0));
+        EXPECT_EQ(mime.Header("From"), "casa@example.org");
+        EXPECT_EQ(mime.Header("Reply-To"), "casa@example.org");
+        EXPECT_EQ(mime.Header("To"), "casa@example.org");
+        EXPECT_EQ(mime.Header("Subject"), "Movimenti sospetti");
+        EXPECT_EQ(mime.Header("X-Mailer"), "OCL");
+        EXPECT_FALSE(mime.Header("Date").empty());
+        EXPECT_FALSE(mime.Header("Message-ID").empty());
+        const std::string boundary = mailtest::BoundaryOf(mime.Header("Content-Type"));
+        ASSERT_FALSE(boundary.empty()) << mime.Header("Content-Type");
+        const auto parts = mailtest::MultipartParts(mime.body, boundary);
+        ASSERT_EQ(parts.size(), 2u);
+
+        const auto text = mailtest::ParseMime(parts[0]);
+        EXPECT_EQ(mailtest::QpDecode(text.body), alarms::TestoMail + "\r\nAllegati: foto scattata alle 10:05:07\r\n");
+        const auto photo = mailtest::ParseMime(parts[1]);
+        EXPECT_EQ(photo.Header("Content-Disposition"), "attachment; filename=\"OCL0.jpg\"");
+        const auto jpeg = mailtest::DecodeJpeg(mailtest::Base64Decode(photo.body));
+        ASSERT_TRUE(jpeg) << "the attachment is not a whole JPEG";
+        EXPECT_EQ(jpeg->width, kWidth);
+        EXPECT_EQ(jpeg->height, kHeight);
+        EXPECT_EQ(jpeg->components, 3);
+
+        const auto rows = Rows();
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(rows[0].dateTime, "1/2/24 10:05:07");
+        EXPECT_EQ(rows[0].type, "Allarme");
+        EXPECT_EQ(rows[0].icon, alarms::IconMail);
+        EXPECT_EQ(rows[0].description, kSent);
+        EXPECT_EQ(stamp_.Get(), "202402011005");
+    }
+
     // The fixed failure row, then a row of the same kind with what went wrong.
     void ExpectTheErrorRowsAndCleanUp(const std::string& what, const std::string& detail) {
         const auto rows = Rows();
@@ -298,38 +334,7 @@ TEST_F(MailWorkerTest, AlarmWithPhotoReachesARealServer) {
     EXPECT_EQ(std::vector<std::string>(commands.begin() + 1, commands.end()),
               (std::vector<std::string>{"RSET", "MAIL FROM:<casa@example.org>", "RCPT TO:<casa@example.org>", "DATA",
                                         "QUIT"}));
-    EXPECT_EQ(server.Envelope(0), R"({"from": "casa@example.org", "to": ["casa@example.org"]})");
-
-    const auto mime = mailtest::ParseMime(server.Message(0));
-    EXPECT_EQ(mime.Header("From"), "casa@example.org");
-    EXPECT_EQ(mime.Header("Reply-To"), "casa@example.org");
-    EXPECT_EQ(mime.Header("To"), "casa@example.org");
-    EXPECT_EQ(mime.Header("Subject"), "Movimenti sospetti");
-    EXPECT_EQ(mime.Header("X-Mailer"), "OCL");
-    EXPECT_FALSE(mime.Header("Date").empty());
-    EXPECT_FALSE(mime.Header("Message-ID").empty());
-    const std::string boundary = mailtest::BoundaryOf(mime.Header("Content-Type"));
-    ASSERT_FALSE(boundary.empty()) << mime.Header("Content-Type");
-    const auto parts = mailtest::MultipartParts(mime.body, boundary);
-    ASSERT_EQ(parts.size(), 2u);
-
-    const auto text = mailtest::ParseMime(parts[0]);
-    EXPECT_EQ(mailtest::QpDecode(text.body), alarms::TestoMail + "\r\nAllegati: foto scattata alle 10:05:07\r\n");
-    const auto photo = mailtest::ParseMime(parts[1]);
-    EXPECT_EQ(photo.Header("Content-Disposition"), "attachment; filename=\"OCL0.jpg\"");
-    const auto jpeg = mailtest::DecodeJpeg(mailtest::Base64Decode(photo.body));
-    ASSERT_TRUE(jpeg) << "the attachment is not a whole JPEG";
-    EXPECT_EQ(jpeg->width, kWidth);
-    EXPECT_EQ(jpeg->height, kHeight);
-    EXPECT_EQ(jpeg->components, 3);
-
-    const auto rows = Rows();
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].dateTime, "1/2/24 10:05:07");
-    EXPECT_EQ(rows[0].type, "Allarme");
-    EXPECT_EQ(rows[0].icon, alarms::IconMail);
-    EXPECT_EQ(rows[0].description, kSent);
-    EXPECT_EQ(stamp_.Get(), "202402011005");
+    ExpectTheAlarmWithItsPhotoDelivered(server);
     EXPECT_EQ(busy_.load(), 0);
     EXPECT_TRUE(TempPhotos().empty()) << "the temporary photo outlived the run";
 }
@@ -521,5 +526,114 @@ TEST_F(MailWorkerTest, TemporaryNamesSkipTakenNamesAndNeverFollowALink) {
         file = NomeFileTemporaneo(locked.path() + "/", "jpg");
         EXPECT_TRUE(file.path.empty());
         EXPECT_LT(file.fd, 0);
+    }
+}
+
+// ---------------------------------------------------------------- submission: TLS and a login
+
+namespace {
+
+constexpr const char* kPassword = "segreta à";
+
+class MailSubmissionTest : public MailWorkerTest {
+protected:
+    void SetUp() override {
+        MailWorkerTest::SetUp();
+        ASSERT_TRUE(authority_.Issue("localhost", {"localhost", "127.0.0.1"})) << authority_.error();
+        ASSERT_TRUE(authority_.Issue("other", {"mail.other.test"})) << authority_.error();
+        settings_.Mail_ServerSMTP = "localhost";
+        settings_.Mail_Utente = "casa";
+        settings_.Mail_PasswordSMTP = kPassword;
+    }
+
+    // smtp_recorder.py's options for a server that takes the mail inside TLS
+    // and after a login as casa.
+    std::vector<std::string> Submission(const std::string& tls, const std::string& certificate = "localhost") {
+        return {"--tls", tls, "--cert", authority_.Cert(certificate), "--key", authority_.Key(certificate),
+                "--login", std::string("casa:") + kPassword};
+    }
+
+    static std::vector<std::string> Delivery() {
+        return {"RSET", "MAIL FROM:<casa@example.org>", "RCPT TO:<casa@example.org>", "DATA", "QUIT"};
+    }
+
+    testsupport::TestAuthority authority_;
+    testsupport::ScopedEnv trust_{"SSL_CERT_FILE", authority_.CaFile()};
+};
+
+}  // namespace
+
+TEST_F(MailSubmissionTest, StartTlsThenALoginDeliversTheSameAlarmWithItsPhoto) {
+    REQUIRE_AIOSMTPD(server, "", Submission("starttls"));
+    settings_.Mail_Sicurezza = MailStartTls;
+    auto worker = MakeWorker();
+    Send(*worker, server.port());
+
+    const auto commands = server.Commands();
+    ASSERT_EQ(commands.size(), 9u) << server.log();
+    EXPECT_EQ(commands[0].rfind("EHLO ", 0), 0u);
+    EXPECT_EQ(commands[1], "STARTTLS");
+    EXPECT_EQ(commands[2], commands[0]) << "the offer is asked again inside TLS";
+    EXPECT_EQ(commands[3], "AUTH PLAIN casa accepted");
+    EXPECT_EQ(std::vector<std::string>(commands.begin() + 4, commands.end()), Delivery());
+    ExpectTheAlarmWithItsPhotoDelivered(server);
+    EXPECT_TRUE(TempPhotos().empty());
+}
+
+TEST_F(MailSubmissionTest, TlsFromTheFirstByteToAnAddressLogsInWithLoginWhenThatIsAllOnOffer) {
+    auto options = Submission("implicit");
+    options.push_back("--only-login");
+    REQUIRE_AIOSMTPD(server, "", options);
+    settings_.Mail_Sicurezza = MailTls;
+    settings_.Mail_ServerSMTP = "127.0.0.1";  // checked against the certificate's address
+    auto worker = MakeWorker();
+    Send(*worker, server.port(), 3);
+
+    const auto commands = server.Commands();
+    ASSERT_EQ(commands.size(), 7u) << server.log();
+    EXPECT_EQ(commands[1], "AUTH LOGIN casa accepted");
+    EXPECT_EQ(std::vector<std::string>(commands.begin() + 2, commands.end()), Delivery());
+    ASSERT_EQ(server.MessageCount(), 1);
+    ASSERT_EQ(Rows().size(), 1u);
+    EXPECT_EQ(Rows()[0].type, "Notifica");
+    EXPECT_EQ(Rows()[0].description, kSent);
+}
+
+// Each refusal ends in the error rows with its reason, no mail, the stamp
+// untouched, the photo deleted, and the password never where it could be read.
+TEST_F(MailSubmissionTest, EveryRefusalSaysWhyAndNeverLetsThePasswordOutInTheClear) {
+    struct Case {
+        const char* what;
+        int32_t security;
+        std::vector<std::string> options;
+        const char* detail;
+        std::vector<std::string> commands;  // what the server saw
+    };
+    auto wrongName = Submission("starttls", "other");
+    const std::vector<Case> cases = {
+        {"certificate for another name", MailStartTls, wrongName, "certificate of localhost refused: hostname mismatch",
+         {"EHLO"}},  // the server records STARTTLS once the handshake is done
+        {"no STARTTLS on offer", MailStartTls, {"--login", "casa:x"}, "the server does not offer STARTTLS", {"EHLO"}},
+        {"wrong password", MailTls, Submission("implicit"),
+         "login refused: 535 5.7.8 Authentication credentials invalid", {"EHLO", "AUTH"}},
+        {"login asked for in the clear", MailNessuna, {"--login", "casa:x"}, "never sent unencrypted", {}},
+        {"unknown security", 7, Submission("implicit"), "unknown mail security setting 7", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        REQUIRE_AIOSMTPD(server, "", c.options);
+        alarms::TheEventLog().ClearRows();
+        settings_.Mail_Sicurezza = c.security;
+        settings_.Mail_PasswordSMTP = std::string(c.what) == "wrong password" ? "sbagliata" : kPassword;
+        auto worker = MakeWorker();
+        Send(*worker, server.port());
+
+        ExpectTheErrorRowsAndCleanUp(c.what, c.detail);
+        EXPECT_EQ(server.MessageCount(), 0);
+        auto commands = server.Commands();
+        for (auto& line : commands) line = line.substr(0, line.find(' '));
+        EXPECT_EQ(commands, c.commands) << server.log();
+        EXPECT_EQ(server.log().find("segreta"), std::string::npos);
+        for (const auto& row : Rows()) EXPECT_EQ(row.description.find("segreta"), std::string::npos);
     }
 }

@@ -40,9 +40,11 @@ std::string PythonWithAiosmtpd() {
     return "";
 }
 
-AiosmtpdServer::AiosmtpdServer(const std::string& python, const std::string& rcptReply) {
+AiosmtpdServer::AiosmtpdServer(const std::string& python, const std::string& rcptReply,
+                               const std::vector<std::string>& options) {
     std::vector<std::string> args{python, OCULARA_SMTP_RECORDER, dir_.path()};
     if (!rcptReply.empty()) args.push_back(rcptReply);
+    args.insert(args.end(), options.begin(), options.end());
     pid_ = Spawn(args, dir_ / "server.log");
     for (int i = 0; i < 600 && pid_ > 0 && !PathExists(dir_ / "port"); ++i) {
         int status;
@@ -89,6 +91,36 @@ int AiosmtpdServer::MessageCount() const {
     int n = 0;
     while (PathExists(dir_ / ("envelope" + std::to_string(n) + ".json"))) ++n;
     return n;
+}
+
+bool TestAuthority::Run(const std::vector<std::string>& args) {
+    const std::string log = dir_ / "openssl.log";
+    const pid_t pid = Spawn(args, log);
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+    error_ = "openssl failed: " + ReadFile(log);
+    return false;
+}
+
+TestAuthority::TestAuthority() {
+    // Elliptic-curve keys: made in milliseconds, unlike RSA.
+    Run({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+         "-keyout", dir_ / "ca.key", "-out", CaFile(), "-days", "2", "-subj", "/CN=Oculara test authority",
+         "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign"});
+}
+
+bool TestAuthority::Issue(const std::string& stem, const std::vector<std::string>& names) {
+    if (!error_.empty()) return false;
+    std::string alt = "subjectAltName=";
+    for (size_t i = 0; i < names.size(); ++i) {
+        const bool address = names[i].find_first_not_of("0123456789.:") == std::string::npos;
+        alt += (i ? "," : "") + std::string(address ? "IP:" : "DNS:") + names[i];
+    }
+    WriteFile(dir_ / (stem + ".ext"), alt + "\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n");
+    return Run({"openssl", "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
+                Key(stem), "-out", dir_ / (stem + ".csr"), "-subj", "/CN=" + names.front()}) &&
+           Run({"openssl", "x509", "-req", "-in", dir_ / (stem + ".csr"), "-CA", CaFile(), "-CAkey", dir_ / "ca.key",
+                "-CAcreateserial", "-out", Cert(stem), "-days", "2", "-extfile", dir_ / (stem + ".ext")});
 }
 
 }  // namespace testsupport

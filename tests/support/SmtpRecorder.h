@@ -20,7 +20,9 @@ std::string PythonWithAiosmtpd();
 class AiosmtpdServer {
 public:
     // A non-empty `rcptReply` refuses every recipient with that reply.
-    explicit AiosmtpdServer(const std::string& python, const std::string& rcptReply = "");
+    // `options` are smtp_recorder.py's: TLS, certificate, login.
+    explicit AiosmtpdServer(const std::string& python, const std::string& rcptReply = "",
+                            const std::vector<std::string>& options = {});
     ~AiosmtpdServer();
     AiosmtpdServer(const AiosmtpdServer&) = delete;
     AiosmtpdServer& operator=(const AiosmtpdServer&) = delete;
@@ -38,6 +40,25 @@ private:
     TempDir dir_;
     pid_t pid_ = -1;
     uint16_t port_ = 0;
+};
+
+// An authority of the test's own, made with the openssl tool, and the
+// server certificates it signs; trusted through SSL_CERT_FILE.
+class TestAuthority {
+public:
+    TestAuthority();
+    const std::string& error() const { return error_; }  // empty when the authority was made
+    std::string CaFile() const { return dir_ / "ca.pem"; }
+    // A certificate for `names` (host names or addresses), signed by this
+    // authority, in <stem>.pem with its key in <stem>.key; false on failure.
+    bool Issue(const std::string& stem, const std::vector<std::string>& names);
+    std::string Cert(const std::string& stem) const { return dir_ / (stem + ".pem"); }
+    std::string Key(const std::string& stem) const { return dir_ / (stem + ".key"); }
+
+private:
+    bool Run(const std::vector<std::string>& args);
+    TempDir dir_;
+    std::string error_;
 };
 
 }  // namespace testsupport

@@ -1,24 +1,42 @@
 """A real SMTP server on 127.0.0.1 for the mail tests.
 
-Usage: smtp_recorder.py OUTPUT_FOLDER [RCPT_REPLY]
+Usage: smtp_recorder.py OUTPUT_FOLDER [RCPT_REPLY] [options]
 Writes OUTPUT_FOLDER/port once it listens, appends every command it is given
 to OUTPUT_FOLDER/commands.txt in order, and saves each accepted message as
 message<N>.eml with its envelope in envelope<N>.json. Stops on SIGTERM.
 With RCPT_REPLY (say "550 5.7.1 Relaying denied") every recipient is
 refused with that reply, as a server that does not take the mail.
+
+Options, as a submission server:
+  --cert FILE --key FILE   the server's certificate chain and key
+  --tls starttls|implicit  offer STARTTLS and require it, or speak TLS from
+                           the first byte
+  --login USER:PASSWORD    require a login with this account
+  --only-login             offer AUTH LOGIN only
 """
 
+import argparse
 import json
 import os
 import signal
 import socket
-import sys
+import ssl
 import threading
 
 from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import AuthResult, LoginPassword
 
-out = sys.argv[1]
-rcpt_reply = sys.argv[2] if len(sys.argv) > 2 else None
+parser = argparse.ArgumentParser()
+parser.add_argument("out")
+parser.add_argument("rcpt_reply", nargs="?")
+parser.add_argument("--cert")
+parser.add_argument("--key")
+parser.add_argument("--tls", choices=["starttls", "implicit"])
+parser.add_argument("--login")
+parser.add_argument("--only-login", action="store_true")
+args = parser.parse_args()
+out = args.out
+rcpt_reply = args.rcpt_reply
 lock = threading.Lock()
 
 
@@ -73,6 +91,38 @@ class Recorder:
         record("QUIT")
         return "221 Bye"
 
+    def handle_STARTTLS(self, server, session, envelope):
+        record("STARTTLS")
+        return True
+
+
+def authenticator(server, session, envelope, mechanism, auth_data):
+    user, password = args.login.split(":", 1)
+    ok = isinstance(auth_data, LoginPassword) and \
+        auth_data.login.decode() == user and auth_data.password.decode() == password
+    record("AUTH %s %s %s" % (mechanism, auth_data.login.decode(), "accepted" if ok else "refused"))
+    return AuthResult(success=ok, handled=False)
+
+
+def server_options():
+    options = {}
+    context = None
+    if args.cert:
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(args.cert, args.key)
+    if args.tls == "starttls":
+        options.update(tls_context=context, require_starttls=True)
+    elif args.tls == "implicit":
+        options.update(ssl_context=context)
+    if args.login:
+        # With TLS from the first byte the server cannot tell it is inside
+        # TLS, and would never offer the login if it had to.
+        options.update(authenticator=authenticator, auth_required=True,
+                       auth_require_tls=args.tls != "implicit")
+        if args.only_login:
+            options.update(auth_exclude_mechanism=["PLAIN"])
+    return options
+
 
 def free_port():
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
@@ -84,7 +134,7 @@ def main():
     stop = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: stop.set())
     controller = Controller(Recorder(), hostname="127.0.0.1", port=free_port(),
-                            server_hostname="oculara-test")
+                            server_hostname="oculara-test", **server_options())
     controller.start()
     with open(os.path.join(out, "port.tmp"), "w") as f:
         f.write(str(controller.port))
