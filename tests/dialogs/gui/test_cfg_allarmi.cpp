@@ -31,6 +31,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -650,6 +651,35 @@ TEST_F(CfgAllarmiTest, MailDiProvaSendsTheFieldsAsTheyAreAndStoresNothing) {
     EXPECT_EQ(boxes_[1].flags, platform::MB_OK | platform::MB_ICONWARNING);
     EXPECT_EQ(Settings.Mail_Indirizzo, before.Mail_Indirizzo);
     EXPECT_EQ(Settings.Mail_ServerSMTP, before.Mail_ServerSMTP);
+}
+
+TEST_F(CfgAllarmiTest, MailDiProvaLogsInInsideStartTlsAndShowsTheServersRefusal) {
+    testsupport::TestAuthority authority;
+    ASSERT_TRUE(authority.Issue("localhost", {"localhost"})) << authority.error();
+    testsupport::ScopedEnv trust("SSL_CERT_FILE", authority.CaFile());
+    REQUIRE_AIOSMTPD(server, "",
+                     {"--tls", "starttls", "--cert", authority.Cert("localhost"), "--key", authority.Key("localhost"),
+                      "--login", "casa:giusta"});
+    TCfgAllarmi& d = Open();
+    d.ShowPage(2);
+    d.Edit6->setText("casa@example.org");
+    d.Edit8->setText("localhost");
+    d.Edit13->setText(QString::number(server.port()));
+    d.ComboBox4->setCurrentIndex(1);
+    d.Edit14->setText("casa");
+    for (const char* password : {"giusta", "sbagliata"}) {
+        d.Edit15->setText(password);
+        const size_t count = boxes_.size() + 1;
+        d.Button_MailDiProva->click();
+        ASSERT_TRUE(testsupport::RunUntil([&] { return boxes_.size() == count; }, 60000));
+    }
+    EXPECT_EQ(boxes_[0].text, "E-mail di prova inviata.");
+    EXPECT_EQ(boxes_[1].text,
+              "Impossibile inviare l'e-mail di prova.\nlogin refused: 535 5.7.8 Authentication credentials invalid");
+    EXPECT_EQ(server.MessageCount(), 1) << server.log();
+    const auto commands = server.Commands();
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "AUTH PLAIN casa accepted"), commands.end());
+    EXPECT_EQ(Settings.Mail_Utente, "") << "a test stores nothing";
 }
 
 // 0.2 s of silence, 8 kHz mono 8 bits.
