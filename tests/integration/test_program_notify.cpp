@@ -94,12 +94,13 @@ void ExpectAlarmSms(const HttpRequest& r) {
     EXPECT_TRUE(std::regex_match(txt, text)) << txt;
 }
 
-// The one alarm e-mail: the dialogue, the headers, the body and the frame.
-void ExpectAlarmMail(const testsupport::AiosmtpdServer& smtp) {
+// The one alarm e-mail: the dialogue from RSET on (after `opening` commands
+// of greeting, TLS and login), the headers, the body and the frame.
+void ExpectAlarmMail(const testsupport::AiosmtpdServer& smtp, size_t opening = 1) {
     const auto commands = smtp.Commands();
-    ASSERT_EQ(commands.size(), 6u) << smtp.log();
+    ASSERT_EQ(commands.size(), opening + 5) << smtp.log();
     EXPECT_EQ(commands[0].rfind("EHLO ", 0), 0u);
-    EXPECT_EQ(std::vector<std::string>(commands.begin() + 1, commands.end()),
+    EXPECT_EQ(std::vector<std::string>(commands.begin() + opening, commands.end()),
               (std::vector<std::string>{"RSET", "MAIL FROM:<io@example.invalid>", "RCPT TO:<io@example.invalid>",
                                         "DATA", "QUIT"}));
     const auto mime = mailtest::ParseMime(smtp.Message(0));
@@ -238,6 +239,35 @@ TEST_F(ProgramNotify, ARefusedMailIsExplainedInTheRowAfterTheFailure) {
     EXPECT_EQ(log.find(stamp + detail), at + failed.size()) << log;
     EXPECT_EQ(smtp.MessageCount(), 0);
     EXPECT_EQ(Log().find(kMailSent), std::string::npos);
+    ExpectNoTemporaryPhoto();
+    StopCleanly();
+}
+
+TEST_F(ProgramNotify, TheMailGoesThroughStartTlsAndALoginAsTheSettingsSay) {
+    testsupport::TestAuthority authority;
+    ASSERT_TRUE(authority.Issue("localhost", {"localhost"})) << authority.error();
+    REQUIRE_AIOSMTPD(smtp, "",
+                     {"--tls", "starttls", "--cert", authority.Cert("localhost"), "--key", authority.Key("localhost"),
+                      "--login", "io:app-password"});
+    program_.env["SSL_CERT_FILE"] = authority.CaFile();
+    Values values = NotifyValues(/*mail=*/true);
+    for (auto& [name, data] : values) {
+        if (name == "Allarme_SMS") data = "0";
+        if (name == "Mail_ServerSMTP") data = "localhost";
+    }
+    values.insert(values.end(), {{"Mail_Porta", std::to_string(smtp.port())},
+                                 {"Mail_Sicurezza", "1"},
+                                 {"Mail_Utente", "io"},
+                                 {"Mail_PasswordSMTP", "app-password"}});
+    WriteHive(program_, values);
+    program_.Start();
+
+    const bool sent = integration::WaitFor([&] { return smtp.MessageCount() >= 1 && LogHas(kMailSent); }, 60s);
+    ASSERT_TRUE(sent) << Log() << smtp.log();
+    ExpectAlarmMail(smtp, 4);
+    const auto commands = smtp.Commands();
+    EXPECT_EQ(commands[1], "STARTTLS");
+    EXPECT_EQ(commands[3], "AUTH PLAIN io accepted");
     ExpectNoTemporaryPhoto();
     StopCleanly();
 }
