@@ -471,9 +471,12 @@ SmtpConnection::Io SmtpConnection::ReadSome(char* data, size_t size, size_t& got
         return Io::Failed;
     }
     ERR_clear_error();
-    const int n = SSL_read(ssl_, data, static_cast<int>(std::min<size_t>(size, INT32_MAX)));
+    return TlsIo(SSL_read(ssl_, data, static_cast<int>(std::min<size_t>(size, INT32_MAX))), got, "recv", error);
+}
+
+SmtpConnection::Io SmtpConnection::TlsIo(int n, size_t& count, const char* call, std::string& error) {
     if (n > 0) {
-        got = static_cast<size_t>(n);
+        count = static_cast<size_t>(n);
         return Io::Done;
     }
     switch (SSL_get_error(ssl_, n)) {
@@ -481,8 +484,8 @@ SmtpConnection::Io SmtpConnection::ReadSome(char* data, size_t size, size_t& got
     case SSL_ERROR_WANT_WRITE: return Io::WantWrite;
     case SSL_ERROR_ZERO_RETURN: return Io::Closed;
     case SSL_ERROR_SYSCALL:
-        if (errno == 0 || errno == ECONNRESET) return Io::Closed;
-        error = std::string("recv: ") + std::strerror(errno);
+        if (errno == 0 || errno == ECONNRESET || errno == EPIPE) return Io::Closed;
+        error = std::string(call) + ": " + std::strerror(errno);
         return Io::Failed;
     default:
         error = "TLS: " + TlsErrorText();
@@ -504,17 +507,7 @@ SmtpConnection::Io SmtpConnection::WriteSome(const char* data, size_t size, size
     }
     SigpipeHeld held;
     ERR_clear_error();
-    const int n = SSL_write(ssl_, data, static_cast<int>(std::min<size_t>(size, INT32_MAX)));
-    if (n > 0) {
-        put = static_cast<size_t>(n);
-        return Io::Done;
-    }
-    switch (SSL_get_error(ssl_, n)) {
-    case SSL_ERROR_WANT_READ: return Io::WantRead;
-    case SSL_ERROR_WANT_WRITE: return Io::WantWrite;
-    case SSL_ERROR_SYSCALL: error = std::string("send: ") + std::strerror(errno ? errno : EPIPE); return Io::Failed;
-    default: error = "TLS: " + TlsErrorText(); return Io::Failed;
-    }
+    return TlsIo(SSL_write(ssl_, data, static_cast<int>(std::min<size_t>(size, INT32_MAX))), put, "send", error);
 }
 
 std::optional<std::string> SmtpConnection::ReadLine(Clock::time_point deadline, std::string& error) {

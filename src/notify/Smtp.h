@@ -139,6 +139,8 @@ private:
     bool WaitForIo(Io io, std::chrono::steady_clock::time_point deadline, const char* what, std::string& error);
     Io ReadSome(char* data, size_t size, size_t& got, std::string& error);
     Io WriteSome(const char* data, size_t size, size_t& put, std::string& error);
+    // What an SSL_read or SSL_write that returned `n` means.
+    Io TlsIo(int n, size_t& count, const char* call, std::string& error);
     std::optional<std::string> ReadLine(std::chrono::steady_clock::time_point deadline, std::string& error);
 
     int fd_;
