@@ -2,6 +2,7 @@
 
 #include "core/Globali.h"
 #include "platform/Cp1252.h"
+#include "platform/KnownFolders.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -158,8 +159,12 @@ void EventLog::AppendToFile(const LogRow& row) {
                                                     row.description + "\r\n");
     // O_NONBLOCK only matters if the name is a FIFO: no reader must not hang us.
     // The log tells what the cameras saw: for the user alone.
-    const int fd = ::open(FilePath().c_str(),
-                          O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0600);
+    const std::string path = FilePath();
+    constexpr int kFlags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    int fd = ::open(path.c_str(), kFlags, 0600);
+    // The state folder of a first run does not exist yet.
+    if (fd < 0 && errno == ENOENT && platform::ForceDirectories(path.substr(0, path.rfind('/')), 0700))
+        fd = ::open(path.c_str(), kFlags, 0600);
     if (fd < 0) return;
     struct stat st {};
     const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
@@ -193,7 +198,7 @@ void EventLog::ClearAll() {
     if (onRowsCleared) onRowsCleared();
 }
 
-std::string EventLog::FilePath() const { return ProgramDir + "Oculara.log"; }
+std::string EventLog::FilePath() const { return LogFilePath(); }
 
 EventLog& TheEventLog() {
     // Never destroyed: a worker still logging while the program exits must not

@@ -1,6 +1,6 @@
 #pragma once
 // The event log: rows of the main window's event list and lines of the log
-// file ProgramDir + "Oculara.log". Entries may come from any thread; they are
+// file Oculara.log (LogFilePath). Entries may come from any thread; they are
 // carried out one at a time, in call order, on the owner (main) thread.
 
 #include <cstdint>
@@ -59,7 +59,7 @@ public:
     const std::vector<LogRow>& Rows() const { return rows_; }
     void ClearRows();  // "Azzera registro attuale"
     void ClearAll();   // "Azzera tutto il registro degli eventi", after the confirmation
-    std::string FilePath() const;  // ProgramDir + "Oculara.log"
+    std::string FilePath() const;  // LogFilePath()
 
     // Owner thread; set by the event list widget.
     std::function<void(const LogRow&)> onRowAppended;

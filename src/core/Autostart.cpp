@@ -10,8 +10,7 @@ constexpr const char* kValueName = "Oculara";
 
 }  // namespace
 
-std::string AutostartCommand(const std::string& programDir) {
-    const std::string program = programDir + "Oculara";
+std::string AutostartCommand(const std::string& program) {
     // Windows finds an unquoted path with spaces by trying its prefixes;
     // an autostart Exec line is split at the first space, so quote instead.
     static const char* const kReserved = " \t\n\"'\\><~|&;$*?#()`";
@@ -28,7 +27,7 @@ void SetAutostart(bool enabled) {
     auto key = platform::RegKey::Open(platform::RegRoot::LocalMachine, kRunKey, true);
     if (!key) return;
     if (enabled)
-        key->WriteString(kValueName, AutostartCommand(ProgramDir));
+        key->WriteString(kValueName, AutostartCommand(ProgramFile));
     else
         key->Delete(kValueName);
     key->Close();

@@ -1,6 +1,6 @@
 #pragma once
 // The log-on start entry: the value "Oculara" under the machine's Run key,
-// which on this system is the XDG autostart entry Oculara.desktop.
+// which on this system is the user's own XDG autostart entry Oculara.desktop.
 
 #include <string>
 
@@ -8,6 +8,6 @@
 // nothing changes; failures are not reported.
 void SetAutostart(bool enabled);
 
-// The command the entry runs: ProgramDir + "Oculara autorun", the program
+// The command the entry runs: `programFile` + " autorun", the program
 // path quoted when it holds characters a command line would split or expand.
-std::string AutostartCommand(const std::string& programDir);
+std::string AutostartCommand(const std::string& programFile);

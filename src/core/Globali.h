@@ -137,9 +137,19 @@ extern std::string ProgramDir;
 // 8 upper-case hexadecimal digits of the root file system's identifier.
 extern std::string IdentificativoPC;
 
+// The running program file, which the log-on entry starts.
+extern std::string ProgramFile;
+
 // ProgramDir := folder of the running program (or OCULARA_PROGRAM_DIR when
 // set, so that tests run from another folder find the program's files).
+// An installed program keeps its files apart: a program folder without
+// them means the data folder kDataFromProgram beside it.
 void SetupProgramDir();
+inline constexpr const char* kDataFromProgram = "../share/oculara/";
+// The event log's file: ProgramDir + "Oculara.log" while ProgramDir is the
+// program's own writable folder (the build tree), else Oculara.log in the
+// user's state folder, ${XDG_STATE_HOME:-~/.local/state}/Oculara/.
+std::string LogFilePath();
 // Fills Settings from the HKCU hive; once, before the main window exists.
 void LoadSettings();
 // Writes all 72 values to the HKCU hive, in table order.

@@ -24,12 +24,16 @@ std::string WithoutTrailingSlash(std::string s) {
     return s;
 }
 
+std::string XdgFolder(const char* variable, const char* underHome) {
+    const char* value = std::getenv(variable);
+    const std::string folder = (value && value[0] == '/') ? WithoutTrailingSlash(value) : Home() + underHome;
+    return folder + "/";
+}
+
 // XDG_DOCUMENTS_DIR from user-dirs.dirs: "$HOME/Path" or "/Path", shell
 // quoted. The last assignment wins, as when the shell sources the file.
 std::string DocumentsFromUserDirs(const std::string& home) {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    const std::string base = (config && config[0] == '/') ? config : home + "/.config";
-    std::ifstream in(WithoutTrailingSlash(base) + "/user-dirs.dirs");
+    std::ifstream in(ConfigFolder() + "user-dirs.dirs");
     std::string found;
     for (std::string line; std::getline(in, line);) {
         const size_t start = line.find_first_not_of(" \t");
@@ -72,14 +76,20 @@ std::string TempFolder() {
     return folder;
 }
 
-std::string ExecutableFolder() {
+std::string ExecutablePath() {
     char buf[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return "./";
-    const std::string exe(buf, static_cast<size_t>(n));
+    return n <= 0 ? std::string() : std::string(buf, static_cast<size_t>(n));
+}
+
+std::string ExecutableFolder() {
+    const std::string exe = ExecutablePath();
     const size_t slash = exe.find_last_of('/');
     return slash == std::string::npos ? "./" : exe.substr(0, slash + 1);
 }
+
+std::string ConfigFolder() { return XdgFolder("XDG_CONFIG_HOME", "/.config"); }
+std::string StateFolder() { return XdgFolder("XDG_STATE_HOME", "/.local/state"); }
 
 std::optional<uint32_t> VolumeSerialNumber() {
     struct statvfs st;

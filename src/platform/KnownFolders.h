@@ -12,6 +12,12 @@ std::string PersonalDocumentsFolder(bool create);
 std::string TempFolder();
 // Folder of the running program file, with a trailing "/".
 std::string ExecutableFolder();
+// The running program file; "" when it cannot be told.
+std::string ExecutablePath();
+// ${XDG_CONFIG_HOME:-$HOME/.config} and ${XDG_STATE_HOME:-$HOME/.local/state},
+// each with a trailing "/" (a relative XDG value is ignored, as the standard says).
+std::string ConfigFolder();
+std::string StateFolder();
 // Identifier of the file system that holds "/" (statvfs f_fsid, low 32 bits).
 std::optional<uint32_t> VolumeSerialNumber();
 bool DirectoryExists(const std::string& path);

@@ -1,4 +1,5 @@
 #include "platform/Registry.h"
+#include "platform/KnownFolders.h"
 #include "platform/Utf8.h"
 
 #include <cerrno>
@@ -321,12 +322,6 @@ std::string EnvOr(const char* name, const std::string& fallback) {
     return (v && *v) ? std::string(v) : fallback;
 }
 
-std::string HomeFolder() {
-    if (const char* home = std::getenv("HOME"); home && *home) return home;
-    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
-    return "/";
-}
-
 std::string WithoutTrailingSlash(std::string s) {
     while (s.size() > 1 && s.back() == '/') s.pop_back();
     return s;
@@ -439,9 +434,14 @@ bool WriteAutostart(const std::string& name, const std::string& command) {
     return WriteFileAtomically(file, entry, 0644, 0755);
 }
 
+// An entry that earlier versions wrote for every user is removed with the
+// user's own, where the rights allow; it would start the program again.
 bool DeleteAutostart(const std::string& name) {
     const auto file = FindAutostartFile(name);
-    return file && ::unlink(file->c_str()) == 0;
+    const bool own = file && ::unlink(file->c_str()) == 0;
+    const bool machine =
+        ValidEntryName(name) && ::unlink((MachineAutostartFolder() + name + kDesktopSuffix).c_str()) == 0;
+    return own || machine;
 }
 
 }  // namespace
@@ -830,15 +830,13 @@ std::shared_ptr<Hive> AcquireHive(RegRoot root) {
 }  // namespace
 
 std::string HivePath(RegRoot root) {
-    if (root == RegRoot::CurrentUser) {
-        std::string config = EnvOr("XDG_CONFIG_HOME", "");
-        if (config.empty() || config[0] != '/') config = HomeFolder() + "/.config";
-        return WithoutTrailingSlash(config) + "/Oculara/HKEY_CURRENT_USER.reg";
-    }
+    if (root == RegRoot::CurrentUser) return ConfigFolder() + "Oculara/HKEY_CURRENT_USER.reg";
     return WithoutTrailingSlash(EnvOr("OCULARA_SYSCONFDIR", "/etc")) + "/Oculara/HKEY_LOCAL_MACHINE.reg";
 }
 
-std::string AutostartFolder() {
+std::string AutostartFolder() { return ConfigFolder() + "autostart/"; }
+
+std::string MachineAutostartFolder() {
     return WithoutTrailingSlash(EnvOr("OCULARA_SYSCONFDIR", "/etc")) + "/xdg/autostart/";
 }
 

@@ -10,8 +10,10 @@
 // their order.
 //
 // HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Run is not in
-// the hive: each of its REG_SZ values NAME=COMMAND is the XDG autostart entry
-// AutostartFolder() + NAME + ".desktop" with Exec=COMMAND, written at once.
+// the hive: each of its REG_SZ values NAME=COMMAND is the running user's XDG
+// autostart entry AutostartFolder() + NAME + ".desktop" with Exec=COMMAND,
+// written at once; a normal user can write there, and it starts at that
+// user's log-on.
 
 #include <cstdint>
 #include <memory>
@@ -99,6 +101,8 @@ private:
 
 // Where the files live now; the environment is read at every call.
 std::string HivePath(RegRoot root);
-std::string AutostartFolder();  // with a trailing "/"
+std::string AutostartFolder();  // the user's own, with a trailing "/"
+// Where earlier versions kept the entries, for every user; with a trailing "/".
+std::string MachineAutostartFolder();
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "alarms/EventLog.h"
 #include "alarms/FileModes.h"
 #include "core/Globali.h"
+#include "platform/RunWithoutRights.h"
 #include "support/TestSupport.h"
 
 #include <gmock/gmock.h>
@@ -367,6 +368,31 @@ TEST_F(EventLogTest, LogFileIsCreatedForTheUserAlone) {
     Entry("ancora");
     EXPECT_EQ(testsupport::PermissionsOf(LogPath()), 0600);
     EXPECT_THAT(FileLines(LogPath()), ElementsAre("7/12/26 05:40:03\tAllarme\tancora"));
+}
+
+// A program folder the user cannot write (an installed program's) keeps no
+// log: it goes to the user's state folder, made on the first line for the
+// user alone, and "Apri file" finds it there.
+TEST_F(EventLogTest, WithAProgramFolderTheUserCannotWriteTheLogGoesToTheStateFolder) {
+    const std::string state = dir_ / "state";
+    std::filesystem::create_directories(state);
+    ::chmod(dir_.path().c_str(), 0755);
+    ::chmod(state.c_str(), 0777);  // the child runs as another user
+    ::chmod(ProgramDir.c_str(), 0555);
+    testsupport::ScopedEnv stateHome("XDG_STATE_HOME", state);
+    const std::string expected = state + "/Oculara/Oculara.log";
+    const auto ok = testsupport::RunWithoutRights([&] {
+        if (LogFilePath() != expected) return false;
+        log_.Write("7/12/26 05:40:03", "Allarme", alarms::IconPericoloAlto, "altrove");
+        return log_.FilePath() == expected;
+    });
+    ::chmod(ProgramDir.c_str(), 0755);
+    ASSERT_TRUE(ok.has_value()) << "could not drop the rights";
+    EXPECT_TRUE(*ok) << LogFilePath();
+    EXPECT_THAT(FileLines(expected), ElementsAre("7/12/26 05:40:03\tAllarme\taltrove"));
+    EXPECT_EQ(testsupport::PermissionsOf(state + "/Oculara"), 0700);
+    EXPECT_FALSE(testsupport::PathExists(LogPath()));
+    EXPECT_EQ(LogFilePath(), LogPath()) << "a writable program folder keeps its log beside the program";
 }
 
 // The file may only grow by whole lines: a disk that fills up in the middle

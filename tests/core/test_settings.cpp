@@ -33,6 +33,7 @@ protected:
     void SetUp() override {
         Settings = TSettings();
         ProgramDir = dir / "prog/";
+        ProgramFile = dir / "bin/oculara";
         IdentificativoPC.clear();
     }
 
@@ -394,46 +395,51 @@ TEST(IdentificativoPCFormat, IsEightUpperCaseHexDigitsOfTheSerial) {
 
 // ------------------------------------------------------------ log-on start
 
-TEST_F(SettingsTest, SetAutostartWritesAndRemovesTheRunValue) {
-    const std::string entry = dir / "etc/xdg/autostart/Oculara.desktop";
+TEST_F(SettingsTest, SetAutostartWritesAndRemovesTheUsersEntryAndTheOldOneForEveryone) {
+    const std::string entry = dir / "config/autostart/Oculara.desktop";
+    const std::string old = dir / "etc/xdg/autostart/Oculara.desktop";
     SetAutostart(true);
     auto run = RegKey::Open(RegRoot::LocalMachine, "\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", false);
-    EXPECT_EQ(run->Read("Oculara"), Sz(ProgramDir + "Oculara autorun"));
-    EXPECT_NE(ReadFile(entry).find("\nExec=" + ProgramDir + "Oculara autorun\n"), std::string::npos);
+    EXPECT_EQ(run->Read("Oculara"), Sz(ProgramFile + " autorun"));
+    EXPECT_NE(ReadFile(entry).find("\nExec=" + ProgramFile + " autorun\n"), std::string::npos);
+    EXPECT_FALSE(PathExists(old));
 
+    std::filesystem::create_directories(dir / "etc/xdg/autostart");
+    testsupport::WriteFile(old, "[Desktop Entry]\nType=Application\nName=Oculara\nExec=/opt/Oculara autorun\n");
     SetAutostart(false);
     EXPECT_FALSE(PathExists(entry));
+    EXPECT_FALSE(PathExists(old)) << "an entry of an earlier version would still start the program";
     EXPECT_FALSE(run->Exists("Oculara"));
     SetAutostart(false);  // nothing to remove: still quiet
     EXPECT_FALSE(PathExists(entry));
 }
 
 TEST_F(SettingsTest, SetAutostartWithoutRightsChangesNothing) {
-    std::filesystem::create_directories(dir / "etc/xdg/autostart");
+    std::filesystem::create_directories(dir / "config/autostart");
     ::chmod(dir.path().c_str(), 0755);
-    ::chmod((dir / "etc/xdg/autostart").c_str(), 0555);
+    ::chmod((dir / "config/autostart").c_str(), 0555);
     ASSERT_TRUE(RunWithoutRights([] {
         SetAutostart(true);
         return true;
     }));
-    EXPECT_FALSE(PathExists(dir / "etc/xdg/autostart/Oculara.desktop"));
+    EXPECT_FALSE(PathExists(dir / "config/autostart/Oculara.desktop"));
 
-    ::chmod((dir / "etc/xdg/autostart").c_str(), 0755);
+    ::chmod((dir / "config/autostart").c_str(), 0755);
     SetAutostart(true);
-    const std::string before = ReadFile(dir / "etc/xdg/autostart/Oculara.desktop");
-    ::chmod((dir / "etc/xdg/autostart").c_str(), 0555);
+    const std::string before = ReadFile(dir / "config/autostart/Oculara.desktop");
+    ::chmod((dir / "config/autostart").c_str(), 0555);
     ASSERT_TRUE(RunWithoutRights([] {
         SetAutostart(false);
         return true;
     }));
-    ::chmod((dir / "etc/xdg/autostart").c_str(), 0755);
-    EXPECT_EQ(ReadFile(dir / "etc/xdg/autostart/Oculara.desktop"), before);
+    ::chmod((dir / "config/autostart").c_str(), 0755);
+    EXPECT_EQ(ReadFile(dir / "config/autostart/Oculara.desktop"), before);
 }
 
 TEST(AutostartCommand, QuotesTheProgramOnlyWhenACommandLineWouldSplitIt) {
-    EXPECT_EQ(AutostartCommand("/opt/oculara/"), "/opt/oculara/Oculara autorun");
-    EXPECT_EQ(AutostartCommand("/opt/My Apps/"), "\"/opt/My Apps/Oculara\" autorun");
-    EXPECT_EQ(AutostartCommand("/opt/a$b\"c/"), "\"/opt/a\\$b\\\"c/Oculara\" autorun");
+    EXPECT_EQ(AutostartCommand("/opt/oculara/Oculara"), "/opt/oculara/Oculara autorun");
+    EXPECT_EQ(AutostartCommand("/opt/My Apps/Oculara"), "\"/opt/My Apps/Oculara\" autorun");
+    EXPECT_EQ(AutostartCommand("/opt/a$b\"c/Oculara"), "\"/opt/a\\$b\\\"c/Oculara\" autorun");
 }
 
 }  // namespace

@@ -57,7 +57,7 @@ class RegistryTest : public ::testing::Test {
 protected:
     std::string HkcuFile() const { return dir / "config/Oculara/HKEY_CURRENT_USER.reg"; }
     std::string HklmFile() const { return dir / "etc/Oculara/HKEY_LOCAL_MACHINE.reg"; }
-    std::string Autostart() const { return dir / "etc/xdg/autostart"; }
+    std::string Autostart() const { return dir / "config/autostart"; }
 
     static std::unique_ptr<RegKey> Ocl(bool create = true) { return RegKey::Open(RegRoot::CurrentUser, kOcl, create); }
 

@@ -29,6 +29,7 @@ protected:
     void SetUp() override {
         savedProgramDir_ = ProgramDir;
         ProgramDir = dir_ / "prog/";
+        ProgramFile = ProgramDir + "Oculara";
         std::filesystem::create_directories(ProgramDir + "help/html");
         std::filesystem::create_directories(dir_ / "bin");
         for (const char* program : {"gedit", "xdg-open"}) {
@@ -46,7 +47,7 @@ protected:
         ProgramDir = savedProgramDir_;
         Settings = TSettings();
     }
-    std::string Entry() const { return dir_ / "etc/xdg/autostart/Oculara.desktop"; }
+    std::string Entry() const { return dir_ / "config/autostart/Oculara.desktop"; }
     std::string Log() const { return ProgramDir + "Oculara.log"; }
     // A dialog as its caller makes it, confirmed with OK after `change`.
     template <typename Change>
