@@ -41,6 +41,8 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("Oculara");
+    // Lets the desktop tie the window to the menu entry and its icon.
+    QApplication::setDesktopFileName("org.oculara.Oculara");
     InstallQtMessageBox();
 
     auto* window = new TPri;

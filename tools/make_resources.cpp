@@ -7,6 +7,9 @@
 //   Immagini/Precisione_*.png           precision bars, 120 x 18 / 116 x 14
 //   Immagini/Icona00.png .. Icona10.png the event list's 16 x 16 icons
 //   Suoni/DefaultAlarm.wav              2 s two-tone siren, 16-bit mono 22050 Hz
+//
+// With a second folder, argv[2], also the application icon for the desktop:
+//   hicolor/<n>x<n>/apps/org.oculara.Oculara.png   n = 48, 128, 256
 
 #include <QByteArray>
 #include <QBuffer>
@@ -493,6 +496,69 @@ void NetworkedComputers(QPainter& p) {  // 10: two networked computers
     Computer(p, 8, 8);
 }
 
+// ---------------------------------------------------------------- application icon
+
+// An eye whose pupil is a camera lens, with a recording light, on a tile in
+// the window's blues. Drawn on a 256-unit grid; resources/icons/
+// org.oculara.Oculara.svg is the same drawing, shape for shape.
+QImage DrawAppIcon(int size) {
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 256.0, size / 256.0);
+
+    QLinearGradient tile(0, 16, 0, 240);
+    tile.setColorAt(0, QColor(0x2f, 0x7f, 0xd8));
+    tile.setColorAt(1, QColor(0x0b, 0x2d, 0x63));
+    p.setPen(QPen(QColor(0x0a, 0x27, 0x54), 4));
+    p.setBrush(tile);
+    p.drawRoundedRect(QRectF(18, 18, 220, 220), 50, 50);
+
+    QPainterPath eye;
+    eye.moveTo(32, 128);
+    eye.cubicTo(72, 64, 184, 64, 224, 128);
+    eye.cubicTo(184, 192, 72, 192, 32, 128);
+    eye.closeSubpath();
+    QLinearGradient white(0, 80, 0, 176);
+    white.setColorAt(0, QColor(0xff, 0xff, 0xff));
+    white.setColorAt(1, QColor(0xd6, 0xe4, 0xf5));
+    p.setPen(Qt::NoPen);
+    p.setBrush(white);
+    p.drawPath(eye);
+
+    p.save();
+    p.setClipPath(eye);
+    QRadialGradient iris(QPointF(128, 128), 42);
+    iris.setColorAt(0, QColor(0x7f, 0xd4, 0xff));
+    iris.setColorAt(0.6, QColor(0x2a, 0x86, 0xe0));
+    iris.setColorAt(1, QColor(0x0d, 0x3f, 0x8f));
+    p.setBrush(iris);
+    p.drawEllipse(QPointF(128, 128), 42, 42);
+    p.restore();
+
+    p.setBrush(QColor(0x08, 0x14, 0x26));
+    p.drawEllipse(QPointF(128, 128), 26, 26);
+    p.setPen(QPen(QColor(0x2f, 0x5f, 0x9e), 4));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(QPointF(128, 128), 17, 17);
+
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(255, 255, 255, 230));
+    p.drawEllipse(QPointF(114, 112), 9, 7);
+    p.setBrush(QColor(255, 255, 255, 128));
+    p.drawEllipse(QPointF(142, 142), 3.5, 3.5);
+
+    p.setPen(QPen(QColor(0x06, 0x1a, 0x3a), 6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(eye);
+
+    p.setPen(QPen(QColor(0xff, 0xff, 0xff), 5));
+    p.setBrush(QColor(0xe5, 0x33, 0x26));
+    p.drawEllipse(QPointF(190, 58), 15, 15);
+    return image;
+}
+
 // ---------------------------------------------------------------- alarm sound
 
 void PutLe(QByteArray& out, uint32_t value, int bytes) {
@@ -547,7 +613,7 @@ QByteArray MakeSiren() {
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     if (argc < 2 || !*argv[1]) {
-        std::fprintf(stderr, "usage: make_resources <program folder>\n");
+        std::fprintf(stderr, "usage: make_resources <program folder> [icon folder]\n");
         return 2;
     }
     Output out(QString::fromLocal8Bit(argv[1]));
@@ -575,6 +641,13 @@ int main(int argc, char** argv) {
         ok &= out.SavePng(Icon(icons[i]), QString("Immagini/Icona%1.png").arg(i, 2, 10, QChar('0')));
 
     ok &= out.SaveBytes(MakeSiren(), "Suoni/DefaultAlarm.wav");
+
+    if (argc > 2 && *argv[2]) {
+        Output icons(QString::fromLocal8Bit(argv[2]));
+        for (const int size : {48, 128, 256})
+            ok &= icons.SavePng(DrawAppIcon(size),
+                                QString("hicolor/%1x%1/apps/org.oculara.Oculara.png").arg(size));
+    }
 
     if (!ok) {
         std::fprintf(stderr, "make_resources: some files could not be written\n");
