@@ -18,8 +18,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Oculara developers <oculara@localhost>")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "surveillance alarm with a webcam and a microphone
-Oculara turns a PC with a webcam and a microphone into a surveillance alarm.
+set(CPACK_PACKAGE_DESCRIPTION "Oculara turns a PC with a webcam and a microphone into a surveillance alarm.
 It calibrates itself to the noise of each device and watches for suspicious
 movements and noises. When enough of them fall within a short time it reacts
 with the alarms switched on: an alarm sound, an SMS through an HTTP gateway,
