@@ -12,6 +12,8 @@ PACKAGES=(
   libcurl4-openssl-dev libjpeg62-turbo-dev libssl-dev openssl ca-certificates
   python3 python3-aiosmtpd tinyproxy
   xdg-utils desktop-file-utils
+  # the installed program's checks and its Debian package
+  dpkg-dev appstream
   ccache
   # the real-device test bench: private sound and camera servers
   pulseaudio pulseaudio-utils pipewire wireplumber gstreamer1.0-pipewire gstreamer1.0-pulseaudio dbus

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the normal build,
-# then the AddressSanitizer/UBSan build, then ThreadSanitizer on the
-# threaded parts.
+# the normal build installed and packaged (scripts/install_check.sh), then
+# the AddressSanitizer/UBSan build, then ThreadSanitizer on the threaded parts.
 #   --quick  the inner loop: the normal build only, and only the unit and
 #            gui tests (no runs of the real program, no real devices).
 set -euo pipefail
@@ -29,6 +29,9 @@ if [ "$quick" = 1 ]; then
   exit 0
 fi
 run_tests "$root/build"
+
+echo "== installed program and Debian package"
+bash "$root/scripts/install_check.sh" "$root/build"
 
 echo "== AddressSanitizer + UBSan"
 bash "$root/scripts/build.sh" "$root/build-asan" -DOCULARA_SANITIZE=ON -DOCULARA_BENCH=OFF
