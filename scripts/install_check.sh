@@ -31,6 +31,8 @@ cleanup() {
   rm -rf "$tmp"
 }
 trap cleanup EXIT
+# Interrupted, it still removes the package and the program it started.
+trap 'exit 130' INT TERM
 # Another user has to reach the prefix and the homes below it.
 chmod 755 "$tmp"
 
