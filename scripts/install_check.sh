@@ -97,6 +97,15 @@ stop_program() {  # output file
   [ "$rc" -eq 0 ] || { cat "$1" >&2; fail "the program exited with $rc after SIGTERM"; }
 }
 
+# Saved at the close: the program adds every value it knows to ours, and
+# names the default alarm sound from its own folder, the data folder.
+check_saved() {  # home data-folder
+  local hive="$1/.config/Oculara/HKEY_CURRENT_USER.reg"
+  grep -aq '"DimMaxLog"' "$hive" || fail "the settings were not saved into $hive"
+  grep -aqF "\"FileAudio\"=\"$2/Suoni/DefaultAlarm.wav\"" "$hive" \
+    || fail "the installed program did not take $2 as its folder: $(grep -a FileAudio "$hive")"
+}
+
 # ---------------------------------------------------------------- a prefix
 
 say "installing into $prefix"
@@ -130,7 +139,6 @@ sleep 1  # file times are compared to the marker's: later by a clear second
 say "running $prefix/bin/oculara as uid $run_uid until an intruder is logged"
 start_program "$prefix/bin/oculara" "$home"
 log="$home/.local/state/Oculara/Oculara.log"
-hive="$home/.config/Oculara/HKEY_CURRENT_USER.reg"
 found=0
 wait_for_row "$log" "$event_row" 75 && found=1
 stop_program "$home.out"
@@ -139,8 +147,7 @@ if [ "$found" = 0 ]; then
   if [ -f "$log" ]; then fail "no movement or noise row in $log"; fi
   fail "no event log at ~/.local/state/Oculara/Oculara.log; files the run made: $(find "$tmp" "$prefix" -newer "$marker" -type f | tr '\n' ' ')"
 fi
-# Saved at the close: the program adds every value it knows to ours.
-grep -aq '"DimMaxLog"' "$hive" || fail "the settings were not saved into $hive"
+check_saved "$home" "$prefix/share/oculara"
 
 say "checking that the run wrote nowhere but its home and the temporary folders"
 find "$prefix" -printf '%p %s %T@\n' | sort >"$tmp/prefix.after"
@@ -214,6 +221,7 @@ found=0
 wait_for_row "$home/.local/state/Oculara/Oculara.log" "$event_row" 75 && found=1
 stop_program "$home.out"
 [ "$found" = 1 ] || { cat "$home.out" >&2; fail "/usr/bin/oculara wrote no event log to ~/.local/state/Oculara/"; }
+check_saved "$home" /usr/share/oculara
 
 say "removing the package"
 DEBIAN_FRONTEND=noninteractive apt-get remove -y -q --purge oculara >"$tmp/apt.log" 2>&1 \

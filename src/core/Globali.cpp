@@ -3,6 +3,7 @@
 #include "platform/KnownFolders.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <unistd.h>
 
 TSettings Settings;
@@ -33,7 +34,8 @@ void SetupProgramDir() {
     ProgramDir = WithSlash(platform::ExecutableFolder());
     ProgramFile = platform::ExecutablePath();
     if (ProgramFile.empty()) ProgramFile = ProgramDir + "Oculara";
-    const std::string data = ProgramDir + kDataFromProgram;
+    // The program's own path is resolved already: ".." can be taken off by name.
+    const std::string data = std::filesystem::path(ProgramDir + kDataFromProgram).lexically_normal().string();
     if (!platform::DirectoryExists(ProgramDir + "Immagini") && platform::DirectoryExists(data)) {
         ProgramDir = data;
         programDirIsDataFolder = true;
