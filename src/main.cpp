@@ -9,6 +9,7 @@
 #include "platform/gui/QtMessageBox.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -43,6 +44,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("Oculara");
     // Lets the desktop tie the window to the menu entry and its icon.
     QApplication::setDesktopFileName("org.oculara.Oculara");
+    // Found in the icon theme once installed; the build tree goes without.
+    QApplication::setWindowIcon(QIcon::fromTheme("org.oculara.Oculara"));
     InstallQtMessageBox();
 
     auto* window = new TPri;
