@@ -439,21 +439,10 @@ SmtpConnection::~SmtpConnection() {
     if (ctx_) SSL_CTX_free(ctx_);
 }
 
-SmtpConnection::Wait SmtpConnection::WaitFor(short events, Clock::time_point deadline) {
-    switch (WaitFd(fd_, events, deadline, cancelFd_)) {
-    case WaitResult::Ready: return Wait::Ready;
-    case WaitResult::TimedOut: return Wait::TimedOut;
-    case WaitResult::Cancelled: return Wait::Cancelled;
-    default: return Wait::Failed;
-    }
-}
-
 bool SmtpConnection::WaitForIo(Io io, Clock::time_point deadline, const char* what, std::string& error) {
-    const Wait w = WaitFor(io == Io::WantWrite ? POLLOUT : POLLIN, deadline);
-    if (w == Wait::Ready) return true;
-    error = w == Wait::TimedOut    ? std::string("time limit reached while ") + what
-            : w == Wait::Cancelled ? std::string("cancelled")
-                                   : std::string("wait failed while ") + what;
+    const WaitResult w = WaitFd(fd_, io == Io::WantWrite ? POLLOUT : POLLIN, deadline, cancelFd_);
+    if (w == WaitResult::Ready) return true;
+    error = WaitError(w, what);
     return false;
 }
 

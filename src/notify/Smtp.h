@@ -132,9 +132,7 @@ public:
     bool StartTls(const std::string& host, std::string& error);
 
 private:
-    enum class Wait { Ready, TimedOut, Cancelled, Failed };
     enum class Io { Done, WantRead, WantWrite, Closed, Failed };
-    Wait WaitFor(short events, std::chrono::steady_clock::time_point deadline);
     // Waits as an Io asks; false with `error` set when the wait did not end ready.
     bool WaitForIo(Io io, std::chrono::steady_clock::time_point deadline, const char* what, std::string& error);
     Io ReadSome(char* data, size_t size, size_t& got, std::string& error);
