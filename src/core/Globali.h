@@ -130,6 +130,7 @@ struct TSettings {
 
 // Mail_Sicurezza's values.
 enum MailSicurezza : int32_t { MailNessuna = 0, MailStartTls = 1, MailTls = 2 };
+inline bool IsMailSicurezza(int32_t value) { return value >= MailNessuna && value <= MailTls; }
 
 extern TSettings Settings;
 // The program's folder, always ending in "/"; read-only after start-up.

@@ -31,7 +31,7 @@ std::optional<CfgAllarmiFailure> ApplicaServer(CfgAllarmiFields& f, TSettings& s
     if (!porta) return CfgAllarmiFailure{PageMail, "Edit13", kPorta};
     s.Mail_Porta = *porta;
     // No item: a value from a newer program, kept rather than lost.
-    if (f.ComboBox4 >= MailNessuna && f.ComboBox4 <= MailTls) s.Mail_Sicurezza = f.ComboBox4;
+    if (IsMailSicurezza(f.ComboBox4)) s.Mail_Sicurezza = f.ComboBox4;
     s.Mail_Utente = notify::TrimControls(f.Edit14);
     s.Mail_PasswordSMTP = notify::TrimControls(f.Edit15);
     return std::nullopt;
@@ -64,7 +64,7 @@ CfgAllarmiFields FieldsFromSettings(const TSettings& s) {
     f.Edit7 = std::to_string(s.Mail_MaxUnoOgni);
     f.Edit8 = s.Mail_ServerSMTP;
     f.Edit13 = std::to_string(s.Mail_Porta);
-    f.ComboBox4 = s.Mail_Sicurezza >= MailNessuna && s.Mail_Sicurezza <= MailTls ? s.Mail_Sicurezza : -1;
+    f.ComboBox4 = IsMailSicurezza(s.Mail_Sicurezza) ? s.Mail_Sicurezza : -1;
     f.Edit14 = s.Mail_Utente;
     f.Edit15 = s.Mail_PasswordSMTP;
 

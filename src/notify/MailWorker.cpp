@@ -82,12 +82,10 @@ void RemoveIfPresent(const std::string& path) {
     if (!path.empty()) (void)::unlink(path.c_str());  // a missing file is no error
 }
 
-bool IsKnownSecurity(int32_t value) { return value == MailNessuna || value == MailStartTls || value == MailTls; }
-
 SmtpOutcome ComposeAndSend(const TSettings& s, const MailMessage& message, const SmtpLimits& limits, int cancelFd) {
     SmtpOutcome outcome;
     // A value no list item stands for must not fall back to the clear.
-    if (!IsKnownSecurity(s.Mail_Sicurezza))
+    if (!IsMailSicurezza(s.Mail_Sicurezza))
         outcome.error = "unknown mail security setting " + std::to_string(s.Mail_Sicurezza) +
                         " (0 none, 1 STARTTLS, 2 SSL/TLS)";
     // A CR or LF in the address or subject refuses the message: it fails like the exchange.
